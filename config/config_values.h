@@ -1,0 +1,20 @@
+// Readers of the configuration values under HKEY_CURRENT_CONFIG. Every call opens the key,
+// reads one value and closes it again; a failure gives the neutral result (empty text or 0).
+#pragma once
+
+#include "platform/windows_base.h"
+
+#include <string>
+
+// The subkey every caller passes, and the three values read under it.
+constexpr const char* kConfigKeyPath = "System\\CurrentControlSet";
+constexpr const char* kTriggerDeviceValue = "HingeflowTriggerDevice";
+constexpr const char* kBuiltInKeyboardNumberValue = "BuiltInHIDKeyboardNumber";
+constexpr const char* kLogPathValue = "HingeflowServiceLogPath";
+
+// REG_SZ text up to its first zero byte; logs each failure.
+std::string ReadConfigString(const char* subKeyPath, const char* valueName);
+// REG_DWORD bits as stored; logs each failure.
+DWORD ReadConfigDword(const char* subKeyPath, const char* valueName);
+// As ReadConfigString, but never writes to the log: the log's own start-up uses it.
+std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName);

@@ -1,0 +1,11 @@
+// Process services (kernel32).
+#pragma once
+
+#include "platform/windows_base.h"
+
+#ifndef _WIN32
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+void Sleep(DWORD dwMilliseconds);
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+#endif

@@ -1,0 +1,37 @@
+// Simulator face only: internals that every simulated area shares. Not for tests.
+#pragma once
+
+#include "platform/sim/control.h"
+
+#include <mutex>
+
+namespace sim::core {
+
+// One lock over all simulated state. Recursive, so a hook run under it may call back in; an
+// area must still release it before calling service code that can block on another thread.
+std::recursive_mutex& Mutex();
+
+// The choke point every simulated operation passes through first: records the call in the
+// journal and consults the fault rules. `representativeFault` is the code this operation
+// fails with in a sweep; 0 marks an operation that is never failed by FailAnyCall.
+// Returns 0 to go ahead, or the Win32 error code the operation must fail with.
+DWORD Enter(const char* op, DWORD representativeFault, const char* argsFormat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+void HandleOpened(HandleKind kind);
+void HandleClosed(HandleKind kind);
+
+// Renders a wide string for the journal (non-ASCII as \x{...}); null prints as (null).
+std::string Narrow(const WCHAR* text);
+
+// Each area clears its own state; Reset calls them all.
+void ResetRegistry();
+void ResetSetupApi();
+void ResetServiceRuntime();
+void ResetScmDatabase();
+void ResetConsole();
+
+} // namespace sim::core

@@ -1,0 +1,1 @@
+// Simulator face only: placeholder until GetModuleFileNameW is simulated.

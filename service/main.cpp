@@ -1,0 +1,2 @@
+// Placeholder: not written yet.
+int main() { return 0; }

@@ -1,0 +1,1 @@
+// Placeholder: not written yet.

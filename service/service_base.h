@@ -1,0 +1,58 @@
+// The generic service frame: turns the SCM's service-main callback and control handler into
+// calls of virtual hooks on the one service object, and registers or removes that service.
+#pragma once
+
+#include "platform/services.h"
+
+#include <string>
+
+class ServiceBase {
+public:
+    ServiceBase(const std::wstring& serviceName, const std::wstring& displayName, DWORD startType,
+                DWORD errorControl, DWORD controlsAccepted, const std::wstring& dependencies,
+                const std::wstring& account, const std::wstring& password);
+    virtual ~ServiceBase();
+    ServiceBase(const ServiceBase&) = delete;
+    ServiceBase& operator=(const ServiceBase&) = delete;
+
+    // Publishes the object in g_service and blocks in the SCM dispatcher until the service has
+    // stopped; false at once when the process was not started by the SCM.
+    static bool Run(ServiceBase& service);
+
+    // Registration with the SCM; each prints its failures on the console.
+    bool InstallService();
+    bool UninstallService();
+
+    static void WINAPI ServiceMain(DWORD argc, LPWSTR* argv);
+    static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData,
+                                       LPVOID context);
+
+    const std::wstring& ServiceName() const { return serviceName; }
+    const SERVICE_STATUS& Status() const { return status; }
+    SERVICE_STATUS_HANDLE StatusHandle() const { return statusHandle; }
+
+protected:
+    virtual void onStart(DWORD argc, LPWSTR* argv) = 0;
+    virtual void OnStop() {}
+    virtual void OnPause() {}
+    virtual void OnContinue() {}
+    virtual void OnShutdown() {}
+    virtual void OnDeviceEvent(DWORD /*eventType*/, LPVOID /*eventData*/) {}
+    virtual void onPowerEvent(DWORD /*eventType*/, LPVOID /*eventData*/) {}
+    virtual void OnSessionChange(DWORD /*eventType*/, LPVOID /*eventData*/) {}
+
+    void ReportStatus(DWORD state);
+
+    std::wstring serviceName;
+    std::wstring displayName;
+    DWORD startType;
+    DWORD errorControl;
+    std::wstring dependencies;
+    std::wstring account;
+    std::wstring password;
+    SERVICE_STATUS status;
+    SERVICE_STATUS_HANDLE statusHandle;
+};
+
+// The one service object of the process; set once by Run, never cleared, never owning.
+extern ServiceBase* g_service;

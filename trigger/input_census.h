@@ -1,0 +1,21 @@
+// Census of present HID mice and keyboards through SetupAPI, and the DeviceKind to interface
+// class table. A census allocates nothing on the heap.
+#pragma once
+
+#include "platform/windows_base.h"
+
+#include <cstdint>
+
+// 0 keyboard, 1 mouse, 2 HID, 3 USB hub, 4 USB device; any other value means keyboard.
+using DeviceKind = std::int32_t;
+constexpr DeviceKind kKeyboardKind = 0;
+constexpr DeviceKind kMouseKind = 1;
+constexpr DeviceKind kHidKind = 2;
+constexpr DeviceKind kUsbHubKind = 3;
+constexpr DeviceKind kUsbDeviceKind = 4;
+
+GUID GetDeviceInterfaceGuid(DeviceKind kind);
+
+// Present interfaces of the kind's class whose device is described exactly as a standard HID
+// mouse (kind 1) or keyboard (kind 0); 0 for every other kind, without a platform call.
+std::int32_t CountInputDevices(DeviceKind kind);
