@@ -1,1 +1,101 @@
-// Placeholder: not written yet.
+#include "config/config_values.h"
+
+#include "config/diagnostic_log.h"
+#include "platform/unique_handle.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kTextCapacity = 2048;
+
+enum class Reporting { Log, Quiet };
+
+// Opens the configuration key, checks the value's type and reads its data into `buffer`; on
+// success `size` holds the bytes read. Every failure is logged (unless quiet) after the close.
+bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType, BYTE* buffer,
+               DWORD capacity, Reporting reporting, DWORD& size) {
+    const bool log = reporting == Reporting::Log;
+    UniqueRegistryKey key;
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_CONFIG, subKeyPath, 0, KEY_READ, key.receive());
+    if (status != ERROR_SUCCESS) {
+        if (log) {
+            LogError("open key(%s) failed: %d", subKeyPath, static_cast<int>(status));
+        }
+        return false;
+    }
+    DWORD type = 0;
+    size = 0;
+    status = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS) {
+        key.reset();
+        if (log) {
+            LogVerbose("query value (%s) failed: %d", valueName, static_cast<int>(status));
+        }
+        return false;
+    }
+    if (type != expectedType) {
+        key.reset();
+        if (log) {
+            LogError("incorrect value type");
+        }
+        return false;
+    }
+    // Never offer more than the buffer holds: a larger value then fails with ERROR_MORE_DATA
+    // instead of overrunning it. Capping (rather than refusing on the reported size) also
+    // tolerates a size-only query that overstates ANSI text.
+    size = std::min(size, capacity);
+    status = RegQueryValueExA(key.get(), valueName, nullptr, nullptr, buffer, &size);
+    key.reset();
+    if (status != ERROR_SUCCESS) {
+        if (log) {
+            LogError("query key(%s) value failed: %d", valueName, static_cast<int>(status));
+        }
+        return false;
+    }
+    return true;
+}
+
+std::string ReadText(const char* subKeyPath, const char* valueName, Reporting reporting) {
+    char text[kTextCapacity] = {};
+    DWORD size = 0;
+    if (!ReadValue(subKeyPath, valueName, REG_SZ, reinterpret_cast<BYTE*>(text), sizeof text,
+                   reporting, size)) {
+        return std::string();
+    }
+    const char* end = std::find(text, text + sizeof text, '\0');
+    if (end == text + sizeof text) {
+        // 2048 bytes without a zero: the text and its terminator would not fit.
+        if (reporting == Reporting::Log) {
+            LogError("query key(%s) value failed: %d", valueName,
+                     static_cast<int>(ERROR_MORE_DATA));
+        }
+        return std::string();
+    }
+    try {
+        return std::string(text, static_cast<std::size_t>(end - text));
+    } catch (...) {
+        return std::string();
+    }
+}
+
+} // namespace
+
+std::string ReadConfigString(const char* subKeyPath, const char* valueName) {
+    return ReadText(subKeyPath, valueName, Reporting::Log);
+}
+
+std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName) {
+    return ReadText(subKeyPath, valueName, Reporting::Quiet);
+}
+
+DWORD ReadConfigDword(const char* subKeyPath, const char* valueName) {
+    BYTE word[4] = {};
+    DWORD size = 0;
+    if (!ReadValue(subKeyPath, valueName, REG_DWORD, word, sizeof word, Reporting::Log, size)) {
+        return 0;
+    }
+    // Little-endian as stored; bytes missing from a short value stay 0.
+    return static_cast<DWORD>(word[0]) | static_cast<DWORD>(word[1]) << 8 |
+           static_cast<DWORD>(word[2]) << 16 | static_cast<DWORD>(word[3]) << 24;
+}

@@ -1,1 +1,82 @@
-// Placeholder: not written yet.
+#include "trigger/slate_mode.h"
+
+#include "config/diagnostic_log.h"
+#include "platform/unique_handle.h"
+
+namespace {
+
+constexpr DWORD kTabletMode = 0;
+constexpr DWORD kLaptopMode = 1;
+constexpr DWORD kTemporaryValue = 10;
+
+LSTATUS WriteSlateMode(HKEY key, DWORD value) {
+    return RegSetValueExA(key, kSlateModeValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+// Opens the key for querying and setting and makes sure the value exists as a REG_DWORD, so
+// that a later write never creates it. Logs and returns false otherwise.
+bool OpenExistingSlateMode(UniqueRegistryKey& key, DWORD& current) {
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, 0,
+                                   KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive());
+    if (status != ERROR_SUCCESS) {
+        LogError("open key failed: %d", static_cast<int>(status));
+        return false;
+    }
+    DWORD type = 0;
+    current = 0;
+    DWORD size = sizeof current;
+    status = RegQueryValueExA(key.get(), kSlateModeValue, nullptr, &type,
+                              reinterpret_cast<BYTE*>(&current), &size);
+    if (status != ERROR_SUCCESS) {
+        key.reset();
+        LogError("query ConvertibleSlateMode failed: %d", static_cast<int>(status));
+        return false;
+    }
+    if (type != REG_DWORD) {
+        key.reset();
+        LogError("incorrect value type");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SetTabletMode(DWORD mode, bool force) {
+    if (mode != kTabletMode && mode != kLaptopMode) {
+        return false;
+    }
+    UniqueRegistryKey key;
+    DWORD current = 0;
+    if (!OpenExistingSlateMode(key, current)) {
+        return false;
+    }
+    if (current == kLaptopMode && mode == kLaptopMode && force) {
+        // Windows reacts to a change of the value only, so pass through another value first.
+        (void)WriteSlateMode(key.get(), kTemporaryValue);
+        LogVerbose("SetTabletMode, temperal value: %d", static_cast<int>(kTemporaryValue));
+    }
+    const LSTATUS status = WriteSlateMode(key.get(), mode);
+    if (status != ERROR_SUCCESS) {
+        LogError("set ConvertibleSlateMode failed: %d", static_cast<int>(status));
+    }
+    return status == ERROR_SUCCESS;
+}
+
+bool InitializeConvertibleSlateMode() {
+    bool written = false;
+    {
+        UniqueRegistryKey key;
+        DWORD current = 0;
+        if (OpenExistingSlateMode(key, current)) {
+            const LSTATUS status = WriteSlateMode(key.get(), kLaptopMode);
+            if (status != ERROR_SUCCESS) {
+                LogError("set ConvertibleSlateMode failed: %d", static_cast<int>(status));
+            }
+            written = status == ERROR_SUCCESS;
+        }
+    }
+    LogVerbose("InitializeConvertibleSlateMode: %d", written ? 1 : 0);
+    return written;
+}

@@ -25,7 +25,9 @@ void SetRegistryDword(HKEY hive, const std::string& keyPath, const std::string& 
 void SetRegistryString(HKEY hive, const std::string& keyPath, const std::string& valueName,
                        const std::string& text);
 void DeleteRegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName);
+// Handles still open on a deleted key fail with ERROR_KEY_DELETED, as on Windows.
 void DeleteRegistryKey(HKEY hive, const std::string& keyPath);
+bool RegistryKeyExists(HKEY hive, const std::string& keyPath);
 
 std::optional<RegistryValue> GetRegistryValue(HKEY hive, const std::string& keyPath,
                                               const std::string& valueName);
