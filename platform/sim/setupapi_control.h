@@ -5,8 +5,15 @@
 #include "platform/sim/types.h"
 
 #include <string>
+#include <vector>
 
 namespace sim {
+
+// The standard interface classes of HID mice and keyboards, as the Windows SDK defines them.
+inline constexpr GUID kMouseInterfaceClass = {
+    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
+inline constexpr GUID kKeyboardInterfaceClass = {
+    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
 
 // Adds a device with one interface of `interfaceClass`; returns the device's id.
 int AddDeviceInterface(const GUID& interfaceClass, const std::wstring& description,
@@ -16,7 +23,32 @@ int AddDeviceInterface(const GUID& interfaceClass, const std::wstring& descripti
 int AddHidMouse(const std::wstring& description = L"HID-compliant mouse", bool present = true);
 int AddHidKeyboard(const std::wstring& description = L"HID Keyboard Device", bool present = true);
 
+// Presence changes reach only device information sets built afterwards: a set is a snapshot.
 void SetDevicePresent(int deviceId, bool present);
+// Removes every device from the system; sets built earlier still hold theirs.
 void RemoveAllDevices();
+
+// The description as raw REG_SZ data: any length, no terminator added, odd sizes allowed.
+void SetDeviceDescriptionData(int deviceId, const std::vector<BYTE>& data);
+// Reading the description fails with `code` (ERROR_INVALID_DATA is what a missing value
+// gives); 0 makes it readable again.
+void SetDescriptionReadError(int deviceId, DWORD code);
+
+// The device path that the interface detail carries; the detail's size follows from it.
+void SetDevicePath(int deviceId, const std::wstring& path);
+// Overrides the size of the interface detail: the size reported and required, and the bytes
+// written on success. kNoDetailSizeReported leaves the required-size output untouched when
+// no buffer is passed; kNaturalDetailSize restores the size that the path gives.
+constexpr DWORD kNaturalDetailSize = 0;
+constexpr DWORD kNoDetailSizeReported = 0xFFFFFFFFu;
+void SetReportedDetailSize(int deviceId, DWORD bytes);
+
+// SetupDiEnumDeviceInterfaces fails with `code` at this member index of this class, in every
+// set, until Reset; later indices still enumerate.
+void FailEnumerationAt(const GUID& interfaceClass, DWORD memberIndex, DWORD code);
+
+// How many device information sets may be open at once; one more fails with
+// ERROR_NOT_ENOUGH_MEMORY.
+constexpr int kDeviceInfoSetPoolSize = 64;
 
 } // namespace sim

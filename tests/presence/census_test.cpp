@@ -1,0 +1,186 @@
+#include "trigger/input_census.h"
+
+#include "platform/sim/setupapi_control.h"
+#include "tests/presence/guid_text.h"
+#include "tests/support/sim_test.h"
+
+#include <cstdio>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kDetailBufferBytes = 1028;
+constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+constexpr DeviceKind kMinKind = std::numeric_limits<DeviceKind>::min();
+
+std::vector<BYTE> Bytes(const std::wstring& units) {
+    const auto* first = reinterpret_cast<const BYTE*>(units.data());
+    return std::vector<BYTE>(first, first + units.size() * sizeof(WCHAR));
+}
+
+// A device path whose interface detail needs exactly `bytes`.
+std::wstring PathForDetailSize(std::size_t bytes) {
+    return std::wstring((bytes - kPathOffset) / sizeof(WCHAR) - 1, L'p');
+}
+
+using CensusTest = SimTest;
+
+TEST(DeviceInterfaceGuid, MapsEveryKindAndFallsBackToKeyboard) {
+    const char* keyboard = "{884b96c3-56ef-11d1-bc8c-00a0c91405dd}";
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(0)), keyboard);
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(1)), "{378de44c-56ef-11d1-bc8c-00a0c91405dd}");
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(2)), "{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(3)), "{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(4)), "{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(5)), keyboard);
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(-1)), keyboard);
+    EXPECT_EQ(GuidText(GetDeviceInterfaceGuid(kMinKind)), keyboard);
+}
+
+TEST_F(CensusTest, KindsWithoutDescriptionCountNothingWithoutPlatformCall) {
+    sim::AddHidMouse();
+    sim::AddHidKeyboard();
+    for (DeviceKind kind : {2, 3, 4, 5, -1, kMinKind}) {
+        EXPECT_EQ(CountInputDevices(kind), 0) << kind;
+    }
+    EXPECT_TRUE(sim::Journal().empty());
+}
+
+TEST_F(CensusTest, CountsOnlyPresentInterfacesWithTheExactDescription) {
+    const struct {
+        std::wstring description;
+        bool present;
+        int count;
+    } cases[] = {
+        {L"HID-compliant mouse", true, 1},
+        {std::wstring(L"HID-compliant mouse\0tail", 24), true, 1}, // compared up to its NUL
+        {L"HID-compliant mouse", false, 0},
+        {L"hid-compliant mouse", true, 0},
+        {L"HID-compliant mouse ", true, 0},
+        {L" HID-compliant mouse", true, 0},
+        {L"HID-compliant mous", true, 0},
+        {L"HID Keyboard Device", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.description));
+        sim::Reset();
+        sim::AddHidMouse(c.description, c.present);
+        sim::AddHidKeyboard(c.description, c.present);
+        EXPECT_EQ(CountInputDevices(kMouseKind), c.count);
+    }
+}
+
+// The buffer keeps the previous description, so reading past what was returned would show.
+TEST_F(CensusTest, ComparesOnlyTheReturnedDescriptionBytes) {
+    std::vector<BYTE> oddSize = Bytes(L"HID-compliant mouse");
+    oddSize.push_back('Z');
+    const struct {
+        const char* name;
+        std::wstring earlier;
+        std::vector<BYTE> later;
+        int count;
+    } cases[] = {
+        {"shorter, no NUL", L"HID-compliant mouse", Bytes(L"HID-compliant mous"), 1},
+        {"exact, no NUL", L"HID-compliant mouseZ", Bytes(L"HID-compliant mouse"), 1},
+        {"odd byte count", L"x", oddSize, 1},
+        {"fills the buffer, no NUL", L"x", Bytes(std::wstring(1024, L'm')), 0},
+        {"longer than the buffer", L"x", Bytes(std::wstring(5000, L'm')), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        sim::AddHidMouse(c.earlier);
+        sim::SetDeviceDescriptionData(sim::AddHidMouse(), c.later);
+        EXPECT_EQ(CountInputDevices(kMouseKind), c.count);
+    }
+}
+
+TEST_F(CensusTest, InterfaceThatCannotBeReadIsSkippedAndTheWalkGoesOn) {
+    const struct {
+        const char* name;
+        std::function<void(int middle)> spoil;
+        int count;
+    } cases[] = {
+        {"enumeration fails at its index",
+         [](int) { sim::FailEnumerationAt(sim::kMouseInterfaceClass, 1, ERROR_INVALID_DATA); }, 2},
+        {"detail size request fails",
+         [](int) { sim::FailCall("SetupDiGetDeviceInterfaceDetailW", 3); }, 2},
+        {"no size reported: the one before must not be reused",
+         [](int id) {
+             sim::SetDevicePath(id, L"p");
+             sim::SetReportedDetailSize(id, sim::kNoDetailSizeReported);
+         },
+         2},
+        {"detail fetch fails", [](int) { sim::FailCall("SetupDiGetDeviceInterfaceDetailW", 4); },
+         2},
+        {"detail exactly fills the buffer",
+         [](int id) { sim::SetDevicePath(id, PathForDetailSize(kDetailBufferBytes)); }, 3},
+        {"detail one unit larger than the buffer",
+         [](int id) {
+             sim::SetDevicePath(id, PathForDetailSize(kDetailBufferBytes + sizeof(WCHAR)));
+         },
+         2},
+        {"detail far larger than the buffer", [](int id) { sim::SetReportedDetailSize(id, 5000); },
+         2},
+        {"description unreadable",
+         [](int id) { sim::SetDescriptionReadError(id, ERROR_INVALID_DATA); }, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        sim::AddHidMouse();
+        c.spoil(sim::AddHidMouse());
+        sim::AddHidMouse();
+        EXPECT_EQ(CountInputDevices(kMouseKind), c.count);
+        EXPECT_EQ(sim::CountCalls("SetupDiEnumDeviceInterfaces"), 4);
+        for (const std::string& args : sim::CallsTo("SetupDiGetDeviceInterfaceDetailW")) {
+            unsigned size = 0;
+            ASSERT_EQ(std::sscanf(args.c_str(), "%*[^,], %*[^,], %*[^,], %u", &size), 1);
+            EXPECT_LE(size, kDetailBufferBytes) << args;
+        }
+    }
+}
+
+TEST_F(CensusTest, PersistentEnumerationFailureEndsTheWalk) {
+    sim::AddHidMouse();
+    sim::FailCall("SetupDiEnumDeviceInterfaces", 1, ERROR_INVALID_PARAMETER, /*persistent=*/true);
+    EXPECT_EQ(CountInputDevices(kMouseKind), 0);
+    EXPECT_LE(sim::CountCalls("SetupDiEnumDeviceInterfaces"), 16);
+}
+
+TEST_F(CensusTest, FaultSweepReleasesTheSetAndNeverCountsAnUnreadDevice) {
+    const bool described[] = {true, false, true};
+    const auto seed = [&] {
+        sim::Reset();
+        for (bool d : described) {
+            sim::AddHidMouse(d ? L"HID-compliant mouse" : L"PS/2 Compatible Mouse");
+        }
+        sim::AddHidMouse(L"HID-compliant mouse", /*present=*/false);
+    };
+    seed();
+    ASSERT_EQ(CountInputDevices(kMouseKind), 2);
+    // For each faultable call, the index of the interface it was reading (-1: none yet).
+    std::vector<int> reading;
+    int index = -1;
+    for (const sim::Call& call : sim::Journal()) {
+        index += call.op == "SetupDiEnumDeviceInterfaces" ? 1 : 0;
+        if (call.faultable) {
+            reading.push_back(index);
+        }
+    }
+    for (std::size_t n = 1; n <= reading.size(); ++n) {
+        SCOPED_TRACE("failing faultable call " + std::to_string(n));
+        seed();
+        sim::FailAnyCall(static_cast<int>(n));
+        const int count = CountInputDevices(kMouseKind);
+        EXPECT_EQ(sim::FaultsFired(), 1);
+        EXPECT_EQ(sim::OpenHandleCount(sim::HandleKind::DeviceInfoSet), 0);
+        const int i = reading[n - 1];
+        EXPECT_EQ(count, i < 0 ? 0 : 2 - (i < 3 && described[i] ? 1 : 0));
+    }
+}
+
+} // namespace
