@@ -14,6 +14,8 @@ public:
     virtual ~ServiceBase();
     ServiceBase(const ServiceBase&) = delete;
     ServiceBase& operator=(const ServiceBase&) = delete;
+    ServiceBase(ServiceBase&&) = delete;
+    ServiceBase& operator=(ServiceBase&&) = delete;
 
     // Publishes the object in g_service and blocks in the SCM dispatcher until the service has
     // stopped; false at once when the process was not started by the SCM.

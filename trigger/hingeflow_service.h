@@ -25,5 +25,6 @@ public:
     void onPowerEvent(DWORD eventType, LPVOID eventData) override;
 
 private:
+    // Owned, so destroying the service also releases a registration that shutdown left held.
     UniqueDeviceNotification deviceNotify;
 };

@@ -1,6 +1,449 @@
-// Simulator face only: placeholder until this area is simulated.
+// Simulator face only: the service process's side of the SCM (dispatcher, control handler,
+// status reports), the event log and device notification, after the documented Win32 behaviour
+// and Wine's sechost and user32 where the documentation is silent. Service code (service-main,
+// the handler, hooks) always runs outside the simulator's lock: it re-enters from other threads.
+#include "platform/device_notification.h"
+#include "platform/event_log.h"
+#include "platform/process.h"
+#include "platform/services.h"
 #include "platform/sim/core.h"
+#include "platform/sim/service_runtime_control.h"
 
-namespace sim::core {
-void ResetServiceRuntime() {}
-} // namespace sim::core
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace {
+
+constexpr DWORD kErrorServiceAlreadyRunning = 1056;
+constexpr DWORD kRpcServerUnavailable = 1722;
+constexpr DWORD kDbtDevtypHandle = 6;
+constexpr DWORD kBroadcastHeaderSize = 12; // DEV_BROADCAST_HDR
+constexpr std::uintptr_t kHandleStep = 4;
+
+// One start of the service by the played SCM, from the dispatcher call to its return.
+struct Session {
+    bool active = false;
+    SERVICE_STATUS_HANDLE statusHandle = nullptr;
+    LPHANDLER_FUNCTION_EX handler = nullptr;
+    LPVOID context = nullptr;
+    bool startPendingLeft = false;
+    bool stopped = false;
+    bool serviceMainReturned = false;
+};
+
+struct Runtime {
+    bool scmPlaying = false;
+    std::vector<std::wstring> extraStartArguments;
+    std::deque<sim::ServiceControl> queue;
+    Session session;
+    int delivered = 0;
+    std::vector<SERVICE_STATUS> statuses;
+    std::uintptr_t nextStatusHandle = 0x5d000;
+    std::map<std::uintptr_t, std::wstring> eventSources;
+    std::uintptr_t nextEventSource = 0x5e000;
+    std::vector<sim::ReportedEvent> events;
+    std::vector<sim::DeviceNotificationRecord> notifications;
+    std::uintptr_t nextNotification = 0x5f000;
+    std::function<void(HDEVNOTIFY)> notificationHook;
+};
+
+Runtime& Rt() {
+    static Runtime* runtime = new Runtime(); // never destroyed: see core.cpp
+    return *runtime;
+}
+
+// Signalled whenever a session's progress may let a waiter go on.
+std::condition_variable_any& Changed() {
+    static std::condition_variable_any* changed = new std::condition_variable_any();
+    return *changed;
+}
+
+using Lock = std::unique_lock<std::recursive_mutex>;
+
+unsigned long long Bits(const void* handle) {
+    return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
+template <typename Result> Result Fail(DWORD code, Result result) {
+    SetLastError(code);
+    return result;
+}
+
+// The played SCM's side of a session: hands each deliverable control to the handler until the
+// service has stopped or nothing more can happen.
+void DeliverControls() {
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    for (;;) {
+        Session& session = rt.session;
+        if (session.stopped) {
+            return;
+        }
+        if (session.handler != nullptr) {
+            const auto next = std::find_if(rt.queue.begin(), rt.queue.end(), [&](const auto& c) {
+                return c.whileStartPending || session.startPendingLeft;
+            });
+            if (next != rt.queue.end()) {
+                sim::ServiceControl control = std::move(*next);
+                rt.queue.erase(next);
+                const LPHANDLER_FUNCTION_EX handler = session.handler;
+                const LPVOID context = session.context;
+                lock.unlock();
+                if (control.beforeDelivery) {
+                    control.beforeDelivery();
+                }
+                handler(control.control, control.eventType, control.eventData, context);
+                lock.lock();
+                ++rt.delivered;
+                Changed().notify_all();
+                continue;
+            }
+        }
+        if (session.serviceMainReturned) {
+            return;
+        }
+        Changed().wait(lock);
+    }
+}
+
+} // namespace
+
+// --- Service control manager, runtime side ------------------------------------------------
+
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable) {
+    const bool tableNamed =
+        lpServiceStartTable != nullptr && lpServiceStartTable[0].lpServiceName != nullptr;
+    if (const DWORD fault = sim::core::Enter(
+            "StartServiceCtrlDispatcherW", ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "%s",
+            sim::core::Narrow(tableNamed ? lpServiceStartTable[0].lpServiceName : nullptr)
+                .c_str())) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    if (rt.session.active) {
+        return Fail(kErrorServiceAlreadyRunning, FALSE);
+    }
+    if (!tableNamed || lpServiceStartTable[0].lpServiceProc == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (!rt.scmPlaying) {
+        return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, FALSE);
+    }
+    rt.scmPlaying = false;
+    rt.session = Session{};
+    rt.session.active = true;
+    rt.session.statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(rt.nextStatusHandle);
+    rt.nextStatusHandle += kHandleStep;
+    std::vector<std::wstring> arguments{lpServiceStartTable[0].lpServiceName};
+    arguments.insert(arguments.end(), rt.extraStartArguments.begin(), rt.extraStartArguments.end());
+    const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
+    lock.unlock();
+
+    std::vector<LPWSTR> argv;
+    for (std::wstring& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::thread serviceThread;
+    try {
+        serviceThread = std::thread([&] {
+            serviceMain(static_cast<DWORD>(arguments.size()), argv.data());
+            Lock done(sim::core::Mutex());
+            Rt().session.serviceMainReturned = true;
+            Changed().notify_all();
+        });
+    } catch (const std::system_error&) {
+        lock.lock();
+        rt.session.active = false;
+        return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
+    }
+    DeliverControls();
+    serviceThread.join();
+
+    lock.lock();
+    rt.session.active = false;
+    rt.queue.clear();
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExW(LPCWSTR lpServiceName,
+                                                    LPHANDLER_FUNCTION_EX lpHandlerProc,
+                                                    LPVOID lpContext) {
+    if (const DWORD fault =
+            sim::core::Enter("RegisterServiceCtrlHandlerExW", ERROR_NOT_ENOUGH_MEMORY, "%s, %#llx",
+                             sim::core::Narrow(lpServiceName).c_str(), Bits(lpContext))) {
+        return Fail(fault, SERVICE_STATUS_HANDLE{});
+    }
+    Lock lock(sim::core::Mutex());
+    Session& session = Rt().session;
+    // An own-process service's name is not checked: the process runs only that one.
+    if (!session.active) {
+        return Fail(ERROR_SERVICE_DOES_NOT_EXIST, SERVICE_STATUS_HANDLE{});
+    }
+    if (lpHandlerProc == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, SERVICE_STATUS_HANDLE{});
+    }
+    session.handler = lpHandlerProc;
+    session.context = lpContext;
+    Changed().notify_all();
+    return session.statusHandle;
+}
+
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus) {
+    SERVICE_STATUS shown{};
+    if (lpServiceStatus != nullptr) {
+        shown = *lpServiceStatus;
+    }
+    if (const DWORD fault = sim::core::Enter(
+            "SetServiceStatus", ERROR_INVALID_HANDLE, "%#llx, %#x %u %#x %u %u %u %u",
+            Bits(hServiceStatus), shown.dwServiceType, shown.dwCurrentState,
+            shown.dwControlsAccepted, shown.dwWin32ExitCode, shown.dwServiceSpecificExitCode,
+            shown.dwCheckPoint, shown.dwWaitHint)) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    if (!rt.session.active || hServiceStatus == nullptr ||
+        hServiceStatus != rt.session.statusHandle) {
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (lpServiceStatus == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (shown.dwCurrentState < SERVICE_STOPPED || shown.dwCurrentState > SERVICE_PAUSED) {
+        return Fail(ERROR_INVALID_DATA, FALSE);
+    }
+    rt.statuses.push_back(shown);
+    if (shown.dwCurrentState != SERVICE_START_PENDING) {
+        rt.session.startPendingLeft = true;
+    }
+    if (shown.dwCurrentState == SERVICE_STOPPED) {
+        rt.session.stopped = true;
+    }
+    Changed().notify_all();
+    return TRUE;
+}
+
+// --- Event log ----------------------------------------------------------------------------
+
+HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
+    if (const DWORD fault = sim::core::Enter("RegisterEventSourceW", ERROR_ACCESS_DENIED, "%s, %s",
+                                             sim::core::Narrow(lpUNCServerName).c_str(),
+                                             sim::core::Narrow(lpSourceName).c_str())) {
+        return Fail(fault, HANDLE{});
+    }
+    // No other machine is reachable from the simulated one.
+    if (lpUNCServerName != nullptr && lpUNCServerName[0] != 0) {
+        return Fail(kRpcServerUnavailable, HANDLE{});
+    }
+    if (lpSourceName == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, HANDLE{});
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    const std::uintptr_t handle = rt.nextEventSource;
+    rt.nextEventSource += kHandleStep;
+    rt.eventSources[handle] = lpSourceName;
+    sim::core::HandleOpened(sim::HandleKind::EventSource);
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                  WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
+    if (const DWORD fault = sim::core::Enter(
+            "ReportEventW", ERROR_INVALID_PARAMETER, "%#llx, %u, %u, %u, %u strings, %u bytes",
+            Bits(hEventLog), static_cast<unsigned>(wType), static_cast<unsigned>(wCategory),
+            dwEventID, static_cast<unsigned>(wNumStrings), dwDataSize)) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    const auto source = rt.eventSources.find(reinterpret_cast<std::uintptr_t>(hEventLog));
+    if (source == rt.eventSources.end()) {
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    constexpr WORD kAuditSuccess = 0x0008;
+    constexpr WORD kAuditFailure = 0x0010;
+    const bool knownType = wType == EVENTLOG_SUCCESS || wType == EVENTLOG_ERROR_TYPE ||
+                           wType == EVENTLOG_WARNING_TYPE || wType == EVENTLOG_INFORMATION_TYPE ||
+                           wType == kAuditSuccess || wType == kAuditFailure;
+    if (!knownType || (wNumStrings > 0 && lpStrings == nullptr) ||
+        (dwDataSize > 0 && lpRawData == nullptr)) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    sim::ReportedEvent event;
+    event.source = source->second;
+    event.type = wType;
+    event.category = wCategory;
+    event.eventId = dwEventID;
+    event.userSid = lpUserSid != nullptr;
+    for (WORD i = 0; i < wNumStrings; ++i) {
+        if (lpStrings[i] == nullptr) {
+            return Fail(ERROR_INVALID_PARAMETER, FALSE);
+        }
+        event.strings.emplace_back(lpStrings[i]);
+    }
+    event.rawDataSize = dwDataSize;
+    rt.events.push_back(std::move(event));
+    return TRUE;
+}
+
+BOOL DeregisterEventSource(HANDLE hEventLog) {
+    if (const DWORD fault =
+            sim::core::Enter("DeregisterEventSource", 0, "%#llx", Bits(hEventLog))) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    if (Rt().eventSources.erase(reinterpret_cast<std::uintptr_t>(hEventLog)) == 0) {
+        return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    sim::core::HandleClosed(sim::HandleKind::EventSource);
+    return TRUE;
+}
+
+// --- Device notification ------------------------------------------------------------------
+
+HDEVNOTIFY RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFilter, DWORD Flags) {
+    DWORD filterSize = 0;
+    DWORD filterType = 0;
+    if (NotificationFilter != nullptr) {
+        std::memcpy(&filterSize, NotificationFilter, sizeof filterSize);
+        std::memcpy(&filterType, static_cast<const BYTE*>(NotificationFilter) + sizeof filterSize,
+                    sizeof filterType);
+    }
+    if (const DWORD fault = sim::core::Enter("RegisterDeviceNotificationW", ERROR_NOT_ENOUGH_MEMORY,
+                                             "%#llx, %u %u, %#x", Bits(hRecipient), filterSize,
+                                             filterType, Flags)) {
+        return Fail(fault, HDEVNOTIFY{});
+    }
+    // No windows exist in the simulation, so only a service can be a recipient.
+    if ((Flags & ~static_cast<DWORD>(DEVICE_NOTIFY_SERVICE_HANDLE |
+                                     DEVICE_NOTIFY_ALL_INTERFACE_CLASSES)) != 0 ||
+        (Flags & DEVICE_NOTIFY_SERVICE_HANDLE) == 0) {
+        return Fail(ERROR_INVALID_PARAMETER, HDEVNOTIFY{});
+    }
+    if (NotificationFilter != nullptr &&
+        ((filterType != DBT_DEVTYP_DEVICEINTERFACE && filterType != kDbtDevtypHandle) ||
+         filterSize < kBroadcastHeaderSize)) {
+        return Fail(ERROR_INVALID_DATA, HDEVNOTIFY{});
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    if (!rt.session.active || hRecipient == nullptr ||
+        hRecipient != static_cast<HANDLE>(rt.session.statusHandle)) {
+        return Fail(ERROR_INVALID_HANDLE, HDEVNOTIFY{});
+    }
+    sim::DeviceNotificationRecord record;
+    record.handle = reinterpret_cast<HDEVNOTIFY>(rt.nextNotification);
+    rt.nextNotification += kHandleStep;
+    record.recipient = hRecipient;
+    record.flags = Flags;
+    if (NotificationFilter != nullptr) {
+        const auto* bytes = static_cast<const BYTE*>(NotificationFilter);
+        record.filter.assign(bytes, bytes + filterSize);
+    }
+    record.live = true;
+    rt.notifications.push_back(record);
+    sim::core::HandleOpened(sim::HandleKind::DeviceNotification);
+    const std::function<void(HDEVNOTIFY)> hook = rt.notificationHook;
+    lock.unlock();
+    if (hook) {
+        hook(record.handle);
+    }
+    return record.handle;
+}
+
+BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle) {
+    if (const DWORD fault =
+            sim::core::Enter("UnregisterDeviceNotification", 0, "%#llx", Bits(Handle))) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    for (sim::DeviceNotificationRecord& record : Rt().notifications) {
+        if (record.live && record.handle == Handle) {
+            record.live = false;
+            sim::core::HandleClosed(sim::HandleKind::DeviceNotification);
+            return TRUE;
+        }
+    }
+    return Fail(ERROR_INVALID_HANDLE, FALSE);
+}
+
+// --- Test controls ------------------------------------------------------------------------
+
+namespace sim {
+
+void PlayScm(std::vector<ServiceControl> controls, std::vector<std::wstring> extraStartArguments) {
+    Lock lock(core::Mutex());
+    Runtime& rt = Rt();
+    rt.scmPlaying = true;
+    rt.extraStartArguments = std::move(extraStartArguments);
+    for (ServiceControl& control : controls) {
+        rt.queue.push_back(std::move(control));
+    }
+}
+
+void SendServiceControl(ServiceControl control) {
+    Lock lock(core::Mutex());
+    Rt().queue.push_back(std::move(control));
+    Changed().notify_all();
+}
+
+int ServiceControlsDelivered() {
+    Lock lock(core::Mutex());
+    return Rt().delivered;
+}
+
+bool WaitForServiceControlsDelivered(int count) {
+    Lock lock(core::Mutex());
+    return Changed().wait_for(lock, std::chrono::seconds(10),
+                              [&] { return Rt().delivered >= count; });
+}
+
+std::vector<SERVICE_STATUS> ReportedStatuses() {
+    Lock lock(core::Mutex());
+    return Rt().statuses;
+}
+
+std::vector<DWORD> ReportedStates() {
+    Lock lock(core::Mutex());
+    std::vector<DWORD> states;
+    for (const SERVICE_STATUS& status : Rt().statuses) {
+        states.push_back(status.dwCurrentState);
+    }
+    return states;
+}
+
+std::vector<ReportedEvent> ReportedEvents() {
+    Lock lock(core::Mutex());
+    return Rt().events;
+}
+
+std::vector<DeviceNotificationRecord> DeviceNotificationRegistrations() {
+    Lock lock(core::Mutex());
+    return Rt().notifications;
+}
+
+void SetDeviceNotificationHook(std::function<void(HDEVNOTIFY)> hook) {
+    Lock lock(core::Mutex());
+    Rt().notificationHook = std::move(hook);
+}
+
+namespace core {
+void ResetServiceRuntime() {
+    Lock lock(Mutex());
+    Rt() = Runtime{};
+}
+} // namespace core
+
+} // namespace sim
