@@ -1,1 +1,160 @@
-// Placeholder: not written yet.
+// Registration and removal of the service with the SCM, each step reported on the console.
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/services.h"
+#include "platform/unique_handle.h"
+#include "service/service_base.h"
+
+#include <cwchar>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// GetModuleFileNameW cannot report the length it needs, so the buffer grows from MAX_PATH until
+// the path fits, up to the longest path Windows hands out (extended-length) and its terminator:
+// a path cut to the buffer would register a service that cannot start.
+constexpr DWORD kFirstModulePathBuffer = MAX_PATH;
+constexpr DWORD kLongestModulePath = 32768;
+
+// The wait for a stopping service: a pause between status queries, so that the SCM is not
+// polled in a busy loop, and a bound, so that a service stuck in STOP_PENDING cannot hold the
+// removal for ever. 250 ms notices a prompt stop quickly; 30 s is the limit of the documented
+// stop-a-service example.
+constexpr DWORD kStopPollIntervalMs = 250;
+constexpr DWORD kStopWaitLimitMs = 30000;
+constexpr int kStopPollPauses = static_cast<int>(kStopWaitLimitMs / kStopPollIntervalMs);
+
+// Prints a failure with the current Windows error code and leaves that code in place for the
+// caller's own summary line.
+void PrintFailure(const wchar_t* format) {
+    const DWORD error = GetLastError();
+    ConsolePrintf(format, static_cast<int>(error));
+    SetLastError(error);
+}
+
+// The executable's whole path; false with the Windows error code set when it cannot be read.
+bool ReadModulePath(std::wstring& path) {
+    try {
+        std::vector<WCHAR> buffer(kFirstModulePathBuffer);
+        for (;;) {
+            const DWORD size = static_cast<DWORD>(buffer.size());
+            const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
+            if (length == 0) {
+                return false;
+            }
+            if (length < size) {
+                // The path runs to its first null character, wherever that stands.
+                path.assign(buffer.data(), std::wcslen(buffer.data()));
+                return true;
+            }
+            if (size >= kLongestModulePath) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return false;
+            }
+            buffer.resize(size * 2 < kLongestModulePath ? size * 2 : kLongestModulePath);
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+}
+
+// Quotes stray in the path would split the command line the SCM builds from it.
+std::wstring QuotePath(const std::wstring& path) {
+    std::wstring quoted = L"\"";
+    for (const WCHAR c : path) {
+        if (c != L'"') {
+            quoted.push_back(c);
+        }
+    }
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+const WCHAR* NullIfEmpty(const std::wstring& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+} // namespace
+
+bool ServiceBase::InstallService() {
+    std::wstring imagePath;
+    std::wstring dependencyList;
+    try {
+        std::wstring path;
+        if (!ReadModulePath(path)) {
+            PrintFailure(L"Couldn't get module file name: %d\n");
+            return false;
+        }
+        imagePath = QuotePath(path);
+        // The SCM reads a list of null-terminated names closed by one more null; a std::wstring
+        // guarantees only one terminator after its last name.
+        if (!dependencies.empty()) {
+            dependencyList = dependencies;
+            dependencyList.push_back(L'\0');
+        }
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        PrintFailure(L"Couldn't get module file name: %d\n");
+        return false;
+    }
+
+    const UniqueScmHandle manager(
+        OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+    if (!manager) {
+        PrintFailure(L"Couldn't open service control manager: %d\n");
+        return false;
+    }
+    const UniqueScmHandle service(CreateServiceW(
+        manager.get(), serviceName.c_str(), displayName.c_str(), SERVICE_QUERY_STATUS,
+        SERVICE_WIN32_OWN_PROCESS, startType, errorControl, imagePath.c_str(), nullptr, nullptr,
+        NullIfEmpty(dependencyList), NullIfEmpty(account), NullIfEmpty(password)));
+    if (!service) {
+        PrintFailure(L"Couldn't create service: %d\n");
+        return false;
+    }
+    return true;
+}
+
+bool ServiceBase::UninstallService() {
+    const UniqueScmHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        PrintFailure(L"Couldn't open service control manager: %d\n");
+        return false;
+    }
+    const UniqueScmHandle service(OpenServiceW(manager.get(), serviceName.c_str(),
+                                               DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) {
+        PrintFailure(L"Couldn't open service: %d\n");
+        return false;
+    }
+
+    SERVICE_STATUS stopStatus{};
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &stopStatus)) {
+        ConsolePrintf(L"Stoping service %ls\n", serviceName.c_str());
+        for (int pauses = 0;; ++pauses) {
+            SERVICE_STATUS latest{};
+            if (!QueryServiceStatus(service.get(), &latest)) {
+                break;
+            }
+            stopStatus = latest;
+            if (stopStatus.dwCurrentState != SERVICE_STOP_PENDING || pauses == kStopPollPauses) {
+                break;
+            }
+            Sleep(kStopPollIntervalMs);
+        }
+        ConsolePrintf(stopStatus.dwCurrentState == SERVICE_STOPPED ? L"Service stopped\n"
+                                                               : L"Failed to stop the service\n");
+    } else {
+        PrintFailure(L"Didn't control service: %d\n");
+    }
+
+    // Whether the service stopped has no bearing: a running service is deleted once it stops.
+    if (!DeleteService(service.get())) {
+        PrintFailure(L"Failed to delete the service: %d\n");
+        return false;
+    }
+    return true;
+}

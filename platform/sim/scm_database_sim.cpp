@@ -1,6 +1,489 @@
-// Simulator face only: placeholder until this area is simulated.
+// Simulator face only: the service control manager's database as installation sees it, after
+// the documented Win32 behaviour (and Wine's services.exe where the documentation is silent):
+// access checked per handle, a deleted service kept until it has stopped and its last handle is
+// closed, status filled in by ControlService on the refusals that Windows fills it in on.
+#include "platform/process.h"
+#include "platform/services.h"
 #include "platform/sim/core.h"
+#include "platform/sim/scm_database_control.h"
 
-namespace sim::core {
-void ResetScmDatabase() {}
-} // namespace sim::core
+#include <cstdint>
+#include <cstdlib>
+#include <cwctype>
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+constexpr DWORD kServiceInterrogate = 0x0080;
+constexpr DWORD kServicePauseContinue = 0x0040;
+constexpr DWORD kServiceUserDefinedControl = 0x0100;
+constexpr DWORD kErrorDatabaseDoesNotExist = 1065;
+constexpr DWORD kErrorDuplicateServiceName = 1078;
+constexpr DWORD kRpcServerUnavailable = 1722;
+constexpr DWORD kDefaultControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+
+struct Service {
+    sim::ScmServiceConfig config;
+    DWORD state = SERVICE_STOPPED;
+    DWORD controlsAccepted = kDefaultControlsAccepted;
+    int stopPendingQueries = 1;
+    int pendingQueriesLeft = 0;
+    bool markedForDelete = false;
+};
+
+struct HandleRecord {
+    bool isManager = false;
+    DWORD access = 0;
+    unsigned serviceId = 0; // service handles only
+};
+
+struct Database {
+    DWORD scmAccess = SC_MANAGER_ALL_ACCESS;
+    std::map<unsigned, Service> services; // by id, so that a re-created name is a new service
+    unsigned nextServiceId = 1;
+    std::map<std::uintptr_t, HandleRecord> handles;
+    std::uintptr_t nextHandle = 0x5c000;
+    std::vector<sim::CreateServiceCall> createCalls;
+    std::function<void(const std::wstring&)> stopHook;
+};
+
+Database& Db() {
+    static Database* db = new Database(); // never destroyed: see core.cpp
+    return *db;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::towupper(static_cast<wint_t>(a[i])) != std::towupper(static_cast<wint_t>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Service* FindByName(const std::wstring& name, unsigned* id = nullptr) {
+    for (auto& [serviceId, service] : Db().services) {
+        if (SameName(service.config.name, name)) {
+            if (id != nullptr) {
+                *id = serviceId;
+            }
+            return &service;
+        }
+    }
+    return nullptr;
+}
+
+Service& Existing(const std::wstring& name, unsigned* id = nullptr) {
+    Service* service = FindByName(name, id);
+    if (service == nullptr) {
+        // A test asked about a service it never registered: a fault of the test itself.
+        std::abort();
+    }
+    return *service;
+}
+
+std::optional<std::wstring> Optional(LPCWSTR text) {
+    return text == nullptr ? std::nullopt : std::optional<std::wstring>(text);
+}
+
+std::optional<std::vector<std::wstring>> ParseMultiString(LPCWSTR list) {
+    if (list == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<std::wstring> names;
+    for (const WCHAR* p = list; *p != 0;) {
+        names.emplace_back(p);
+        p += names.back().size() + 1;
+    }
+    return names;
+}
+
+SC_HANDLE NewHandle(const HandleRecord& record) {
+    Database& db = Db();
+    const std::uintptr_t value = db.nextHandle;
+    db.nextHandle += 8;
+    db.handles[value] = record;
+    sim::core::HandleOpened(sim::HandleKind::ScmHandle);
+    return reinterpret_cast<SC_HANDLE>(value);
+}
+
+HandleRecord* Lookup(SC_HANDLE handle) {
+    auto it = Db().handles.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == Db().handles.end() ? nullptr : &it->second;
+}
+
+// The service behind a service handle with the access an operation needs, or the error.
+DWORD ServiceFor(SC_HANDLE handle, DWORD accessNeeded, Service** service) {
+    HandleRecord* record = Lookup(handle);
+    if (record == nullptr || record->isManager) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((record->access & accessNeeded) != accessNeeded) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *service = &Db().services.at(record->serviceId);
+    return 0;
+}
+
+DWORD ManagerFor(SC_HANDLE handle, DWORD accessNeeded) {
+    HandleRecord* record = Lookup(handle);
+    if (record == nullptr || !record->isManager) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return (record->access & accessNeeded) == accessNeeded ? 0 : ERROR_ACCESS_DENIED;
+}
+
+void FillStatus(const Service& service, SERVICE_STATUS* status) {
+    *status = SERVICE_STATUS{};
+    status->dwServiceType = service.config.serviceType;
+    status->dwCurrentState = service.state;
+    const bool active = service.state == SERVICE_RUNNING || service.state == SERVICE_PAUSED;
+    status->dwControlsAccepted = active ? service.controlsAccepted : 0;
+}
+
+// A deleted service leaves the database once it has stopped and nothing refers to it.
+void RemoveIfDone(unsigned serviceId) {
+    Database& db = Db();
+    auto it = db.services.find(serviceId);
+    if (it == db.services.end() || !it->second.markedForDelete ||
+        it->second.state != SERVICE_STOPPED) {
+        return;
+    }
+    for (const auto& [value, record] : db.handles) {
+        if (!record.isManager && record.serviceId == serviceId) {
+            return;
+        }
+    }
+    db.services.erase(it);
+}
+
+void EnterState(unsigned serviceId, Service& service, DWORD state) {
+    service.state = state;
+    service.pendingQueriesLeft = service.stopPendingQueries;
+    RemoveIfDone(serviceId);
+}
+
+bool Fail(DWORD code) {
+    SetLastError(code);
+    return false;
+}
+
+} // namespace
+
+namespace sim {
+
+void SetScmAccess(DWORD allowed) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    Db().scmAccess = allowed;
+}
+
+std::vector<CreateServiceCall> CreateServiceCalls() {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    return Db().createCalls;
+}
+
+void AddService(const ScmServiceConfig& config, DWORD state) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    Database& db = Db();
+    Service service;
+    service.config = config;
+    service.state = state;
+    db.services[db.nextServiceId++] = std::move(service);
+}
+
+void SetServiceState(const std::wstring& name, DWORD state) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    unsigned id = 0;
+    Service& service = Existing(name, &id);
+    EnterState(id, service, state);
+}
+
+void SetStopPendingQueries(const std::wstring& name, int queries) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    Service& service = Existing(name);
+    service.stopPendingQueries = queries;
+    service.pendingQueriesLeft = queries;
+}
+
+void SetStopRequestHook(std::function<void(const std::wstring& name)> hook) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    Db().stopHook = std::move(hook);
+}
+
+std::optional<ScmServiceInfo> FindService(const std::wstring& name) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    const Service* service = FindByName(name);
+    if (service == nullptr) {
+        return std::nullopt;
+    }
+    return ScmServiceInfo{service->config, service->state, service->markedForDelete};
+}
+
+int ServiceCount() {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    return static_cast<int>(Db().services.size());
+}
+
+namespace core {
+void ResetScmDatabase() {
+    {
+        std::lock_guard<std::recursive_mutex> lock(Mutex());
+        Db() = Database();
+    }
+    SetModuleFileName(kDefaultModuleFileName);
+}
+} // namespace core
+
+} // namespace sim
+
+SC_HANDLE OpenSCManagerW(LPCWSTR lpMachineName, LPCWSTR lpDatabaseName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    const std::string machine = sim::core::Narrow(lpMachineName);
+    const std::string database = sim::core::Narrow(lpDatabaseName);
+    if (const DWORD fault =
+            sim::core::Enter("OpenSCManagerW", ERROR_ACCESS_DENIED, "%s, %s, 0x%x", machine.c_str(),
+                             database.c_str(), static_cast<unsigned>(dwDesiredAccess))) {
+        Fail(fault);
+        return nullptr;
+    }
+    if (lpMachineName != nullptr && *lpMachineName != 0) {
+        Fail(kRpcServerUnavailable); // only the local machine is simulated
+        return nullptr;
+    }
+    if (lpDatabaseName != nullptr && std::wstring(lpDatabaseName) != L"ServicesActive") {
+        Fail(kErrorDatabaseDoesNotExist);
+        return nullptr;
+    }
+    if ((dwDesiredAccess & ~Db().scmAccess) != 0) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return NewHandle(HandleRecord{true, dwDesiredAccess, 0});
+}
+
+SC_HANDLE CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName,
+                         DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                         DWORD dwErrorControl, LPCWSTR lpBinaryPathName, LPCWSTR lpLoadOrderGroup,
+                         LPDWORD lpdwTagId, LPCWSTR lpDependencies, LPCWSTR lpServiceStartName,
+                         LPCWSTR lpPassword) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    sim::CreateServiceCall call;
+    call.config = sim::ScmServiceConfig{lpServiceName == nullptr ? std::wstring()
+                                                                 : std::wstring(lpServiceName),
+                                        Optional(lpDisplayName),
+                                        dwServiceType,
+                                        dwStartType,
+                                        dwErrorControl,
+                                        Optional(lpBinaryPathName),
+                                        Optional(lpLoadOrderGroup),
+                                        ParseMultiString(lpDependencies),
+                                        Optional(lpServiceStartName),
+                                        Optional(lpPassword)};
+    call.desiredAccess = dwDesiredAccess;
+    call.tagIdRequested = lpdwTagId != nullptr;
+
+    const DWORD fault = sim::core::Enter(
+        "CreateServiceW", ERROR_ACCESS_DENIED, "%p, %s, %s, 0x%x, 0x%x, %u, %u, %s",
+        static_cast<void*>(hSCManager), sim::core::Narrow(lpServiceName).c_str(),
+        sim::core::Narrow(lpDisplayName).c_str(), static_cast<unsigned>(dwDesiredAccess),
+        static_cast<unsigned>(dwServiceType), static_cast<unsigned>(dwStartType),
+        static_cast<unsigned>(dwErrorControl), sim::core::Narrow(lpBinaryPathName).c_str());
+
+    DWORD error = fault;
+    if (error == 0) {
+        error = ManagerFor(hSCManager, SC_MANAGER_CREATE_SERVICE);
+    }
+    if (error == 0 && (lpServiceName == nullptr || *lpServiceName == 0)) {
+        error = ERROR_INVALID_NAME;
+    }
+    if (error == 0 && (lpBinaryPathName == nullptr || *lpBinaryPathName == 0)) {
+        error = ERROR_INVALID_PARAMETER;
+    }
+    if (error == 0) {
+        if (const Service* existing = FindByName(lpServiceName)) {
+            error =
+                existing->markedForDelete ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS;
+        }
+    }
+    if (error == 0) {
+        const std::wstring& shown = call.config.displayName.value_or(call.config.name);
+        for (const auto& [id, other] : Db().services) {
+            if (SameName(other.config.displayName.value_or(other.config.name), shown)) {
+                error = kErrorDuplicateServiceName;
+            }
+        }
+    }
+    call.error = error;
+    Db().createCalls.push_back(call);
+    if (error != 0) {
+        Fail(error);
+        return nullptr;
+    }
+
+    Database& db = Db();
+    const unsigned id = db.nextServiceId++;
+    Service service;
+    service.config = call.config;
+    db.services[id] = std::move(service);
+    return NewHandle(HandleRecord{false, dwDesiredAccess, id});
+}
+
+SC_HANDLE OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault = sim::core::Enter("OpenServiceW", ERROR_SERVICE_DOES_NOT_EXIST,
+                                             "%p, %s, 0x%x", static_cast<void*>(hSCManager),
+                                             sim::core::Narrow(lpServiceName).c_str(),
+                                             static_cast<unsigned>(dwDesiredAccess))) {
+        Fail(fault);
+        return nullptr;
+    }
+    if (const DWORD error = ManagerFor(hSCManager, SC_MANAGER_CONNECT)) {
+        Fail(error);
+        return nullptr;
+    }
+    if (lpServiceName == nullptr || *lpServiceName == 0) {
+        Fail(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    unsigned id = 0;
+    if (FindByName(lpServiceName, &id) == nullptr) {
+        Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    return NewHandle(HandleRecord{false, dwDesiredAccess, id});
+}
+
+BOOL ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+    std::unique_lock<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault =
+            sim::core::Enter("ControlService", ERROR_SERVICE_NOT_ACTIVE, "%p, %u",
+                             static_cast<void*>(hService), static_cast<unsigned>(dwControl))) {
+        return Fail(fault);
+    }
+    DWORD accessNeeded = 0;
+    switch (dwControl) {
+    case SERVICE_CONTROL_STOP:
+        accessNeeded = SERVICE_STOP;
+        break;
+    case SERVICE_CONTROL_INTERROGATE:
+        accessNeeded = kServiceInterrogate;
+        break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+        accessNeeded = kServicePauseContinue;
+        break;
+    default:
+        if (dwControl < 128 || dwControl > 255) {
+            return Fail(ERROR_INVALID_PARAMETER);
+        }
+        accessNeeded = kServiceUserDefinedControl;
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, accessNeeded, &service)) {
+        return Fail(error);
+    }
+    DWORD refusal = 0;
+    if (service->state == SERVICE_STOPPED) {
+        refusal = ERROR_SERVICE_NOT_ACTIVE;
+    } else if (service->state == SERVICE_STOP_PENDING ||
+               (service->state == SERVICE_START_PENDING && dwControl != SERVICE_CONTROL_STOP)) {
+        refusal = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    }
+    if (refusal != 0) {
+        if (lpServiceStatus != nullptr) {
+            FillStatus(*service, lpServiceStatus);
+        }
+        return Fail(refusal);
+    }
+    const bool accepted =
+        dwControl == SERVICE_CONTROL_INTERROGATE ||
+        (dwControl == SERVICE_CONTROL_STOP && (service->controlsAccepted & SERVICE_ACCEPT_STOP));
+    if (!accepted) {
+        return Fail(ERROR_INVALID_SERVICE_CONTROL);
+    }
+    const unsigned serviceId = Lookup(hService)->serviceId;
+    if (dwControl == SERVICE_CONTROL_STOP) {
+        service->state = SERVICE_STOP_PENDING;
+        service->pendingQueriesLeft = service->stopPendingQueries;
+        std::function<void(const std::wstring&)> hook = Db().stopHook;
+        const std::wstring name = service->config.name;
+        if (hook) {
+            // The service process may report its states back through the controls.
+            lock.unlock();
+            hook(name);
+            lock.lock();
+        }
+    }
+    // ControlService answers with the latest status the service reported.
+    auto it = Db().services.find(serviceId);
+    if (lpServiceStatus != nullptr && it != Db().services.end()) {
+        FillStatus(it->second, lpServiceStatus);
+    }
+    return TRUE;
+}
+
+BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault = sim::core::Enter("QueryServiceStatus", ERROR_INVALID_HANDLE, "%p",
+                                             static_cast<void*>(hService))) {
+        return Fail(fault);
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, SERVICE_QUERY_STATUS, &service)) {
+        return Fail(error);
+    }
+    if (lpServiceStatus == nullptr) {
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (service->state == SERVICE_STOP_PENDING) {
+        if (service->pendingQueriesLeft == 0) {
+            service->state = SERVICE_STOPPED; // the handle in use keeps it in the database
+        } else if (service->pendingQueriesLeft > 0) {
+            --service->pendingQueriesLeft;
+        }
+    }
+    FillStatus(*service, lpServiceStatus);
+    return TRUE;
+}
+
+BOOL DeleteService(SC_HANDLE hService) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault = sim::core::Enter("DeleteService", ERROR_ACCESS_DENIED, "%p",
+                                             static_cast<void*>(hService))) {
+        return Fail(fault);
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, DELETE, &service)) {
+        return Fail(error);
+    }
+    if (service->markedForDelete) {
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    }
+    service->markedForDelete = true; // a running service keeps running until it stops
+    return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE hSCObject) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault =
+            sim::core::Enter("CloseServiceHandle", 0, "%p", static_cast<void*>(hSCObject))) {
+        return Fail(fault); // only a rule naming this operation gets here; the handle stays open
+    }
+    HandleRecord* record = Lookup(hSCObject);
+    if (record == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    const bool isService = !record->isManager;
+    const unsigned serviceId = record->serviceId;
+    Db().handles.erase(reinterpret_cast<std::uintptr_t>(hSCObject));
+    sim::core::HandleClosed(sim::HandleKind::ScmHandle);
+    if (isService) {
+        RemoveIfDone(serviceId);
+    }
+    return TRUE;
+}

@@ -1,0 +1,62 @@
+// The command line: which role a first argument selects, and the service role started by hand.
+#include "platform/sim/control.h"
+#include "platform/sim/registry_control.h"
+#include "tests/executable/entry_runner.h"
+#include "tests/support/sim_test.h"
+#include "trigger/slate_mode.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+class EntryTest : public SimTest {};
+
+TEST_F(EntryTest, OnlyTheExactRoleWordsAreRecognised) {
+    const std::vector<std::vector<std::wstring>> rejected = {
+        {L"Install"},    {L"INSTALL"},  {L"install "},   {L" install"}, {L"Uninstall"},
+        {L"uninstall "}, {L"/install"}, {L"-uninstall"}, {L""},         {L"run", L"install"},
+    };
+    for (const auto& args : rejected) {
+        sim::Reset();
+        EXPECT_EQ(RunEntry(args), -1);
+        EXPECT_EQ(sim::ConsoleOutput(), L"Invalid argument\n");
+        EXPECT_TRUE(sim::Journal().size() == 1 && sim::Journal()[0].op == "ConsolePrintf")
+            << "nothing but the message";
+    }
+}
+
+TEST_F(EntryTest, ArgumentsAfterTheFirstAreIgnored) {
+    EXPECT_EQ(RunEntry({L"install", L"uninstall", L"extra"}), 0);
+    EXPECT_EQ(sim::ConsoleOutput(), L"Installing service\nService installed\n");
+    sim::ClearConsoleOutput();
+    EXPECT_EQ(RunEntry({L"uninstall", L"install"}), 0);
+    EXPECT_EQ(sim::ConsoleOutput(), L"Uninstalling service\n"
+                                    L"Didn't control service: 1062\n"
+                                    L"Service uninstalled\n");
+    EXPECT_EQ(sim::ServiceCount(), 0);
+}
+
+// Started by hand, outside any SCM: laptop mode is forced first, then the dispatcher fails and
+// the process ends quietly with 0.
+TEST_F(EntryTest, ServiceRoleForcesLaptopModeBeforeContactingTheScm) {
+    sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 0);
+    EXPECT_EQ(RunEntry({}), 0);
+    EXPECT_EQ(sim::GetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue), 1u);
+    EXPECT_EQ(sim::ConsoleOutput(), L"");
+
+    std::vector<std::string> ops;
+    for (const sim::Call& call : sim::Journal()) {
+        ops.push_back(call.op);
+    }
+    const auto write = std::find(ops.begin(), ops.end(), "RegSetValueExA");
+    const auto dispatcher = std::find(ops.begin(), ops.end(), "StartServiceCtrlDispatcherW");
+    ASSERT_NE(write, ops.end());
+    ASSERT_NE(dispatcher, ops.end());
+    EXPECT_LT(write, dispatcher);
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), "StartServiceCtrlDispatcherW"), 1);
+    EXPECT_EQ(std::count(ops.begin(), ops.end(), "OpenSCManagerW"), 0);
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+// Every faultable platform call of installation and removal failed in turn: each failure gives
+// the console lines and exit code of its step, and no handle stays open.
+#include "platform/sim/control.h"
+#include "tests/executable/entry_runner.h"
+#include "tests/support/sim_test.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+class FaultSweepTest : public SimTest {
+protected:
+    // The operation behind the nth faultable call of the journal.
+    static std::string NthFaultableOp(int nth) {
+        for (const sim::Call& call : sim::Journal()) {
+            if (call.faultable && --nth == 0) {
+                return call.op;
+            }
+        }
+        return "(none)";
+    }
+
+    struct Outcome {
+        int exitCode;
+        std::wstring console;
+    };
+
+    // Runs `role` once without faults to count its calls, then once per call with that call
+    // failed, each time from the state `prepare` sets up.
+    template <typename Prepare>
+    void Sweep(const std::wstring& role, Prepare prepare,
+               const std::map<std::string, Outcome>& expected) {
+        prepare();
+        ASSERT_EQ(RunEntry({role}), 0);
+        const int calls = sim::FaultableCallCount();
+        ASSERT_GE(calls, static_cast<int>(expected.size()));
+        for (int nth = 1; nth <= calls; ++nth) {
+            sim::Reset();
+            prepare();
+            sim::FailAnyCall(nth);
+            const int exitCode = RunEntry({role});
+            const std::string op = NthFaultableOp(nth);
+            SCOPED_TRACE("call " + std::to_string(nth) + ": " + op);
+            EXPECT_EQ(sim::FaultsFired(), 1);
+            ASSERT_EQ(expected.count(op), 1u);
+            EXPECT_EQ(exitCode, expected.at(op).exitCode);
+            EXPECT_EQ(sim::ConsoleOutput(), expected.at(op).console);
+            EXPECT_EQ(sim::OpenHandleCount(), 0);
+        }
+    }
+};
+
+TEST_F(FaultSweepTest, Install) {
+    Sweep(L"install", [] {},
+          {
+              {"GetModuleFileNameW",
+               {-1, L"Installing service\nCouldn't get module file name: 5\n"
+                    L"Couldn't install service: 5\n"}},
+              {"OpenSCManagerW",
+               {-1, L"Installing service\nCouldn't open service control manager: 5\n"
+                    L"Couldn't install service: 5\n"}},
+              {"CreateServiceW",
+               {-1, L"Installing service\nCouldn't create service: 5\n"
+                    L"Couldn't install service: 5\n"}},
+          });
+}
+
+TEST_F(FaultSweepTest, UninstallOfARunningService) {
+    Sweep(L"uninstall",
+          [] {
+              sim::AddService(InstalledHingeflow(), SERVICE_RUNNING);
+              sim::SetStopPendingQueries(kServiceName, 1);
+          },
+          {
+              {"OpenSCManagerW",
+               {-1, L"Uninstalling service\nCouldn't open service control manager: 5\n"
+                    L"Couldn't uninstall service: 5\n"}},
+              {"OpenServiceW",
+               {-1, L"Uninstalling service\nCouldn't open service: 1060\n"
+                    L"Couldn't uninstall service: 1060\n"}},
+              {"ControlService",
+               {0, L"Uninstalling service\nDidn't control service: 1062\nService uninstalled\n"}},
+              // Either query failing leaves the last state read: still stopping.
+              {"QueryServiceStatus",
+               {0, L"Uninstalling service\nStoping service HingeflowService\n"
+                   L"Failed to stop the service\nService uninstalled\n"}},
+              {"DeleteService",
+               {-1, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
+                    L"Failed to delete the service: 5\nCouldn't uninstall service: 5\n"}},
+          });
+}
+
+} // namespace
