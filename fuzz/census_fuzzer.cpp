@@ -1,0 +1,107 @@
+// The census and the presence check over any set of interfaces and devices: descriptions of any
+// length with or without their zero, any reported detail size, failures at any step, and any
+// trigger value and built-in number.
+#include "config/config_values.h"
+#include "fuzz/fuzz_support.h"
+#include "platform/sim/registry_control.h"
+#include "platform/sim/setupapi_control.h"
+#include "trigger/input_census.h"
+#include "trigger/presence_check.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+GUID InterfaceClass(FuzzedDataProvider& in) {
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        return sim::kMouseInterfaceClass;
+    case 1:
+        return sim::kKeyboardInterfaceClass;
+    case 2:
+        return GetDeviceInterfaceGuid(in.ConsumeIntegral<DeviceKind>());
+    default: {
+        GUID guid{};
+        guid.Data1 = in.ConsumeIntegral<std::uint32_t>();
+        return guid;
+    }
+    }
+}
+
+bool SameGuid(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Iteration iteration;
+    FuzzedDataProvider in(data, size);
+
+    int mice = 0;
+    int keyboards = 0;
+    const int devices = in.ConsumeIntegralInRange(0, 12);
+    for (int i = 0; i < devices; ++i) {
+        const GUID interfaceClass = InterfaceClass(in);
+        const bool present = in.ConsumeBool();
+        const int id = in.ConsumeBool()
+                           ? sim::AddDeviceInterface(interfaceClass,
+                                                     in.ConsumeBool() ? L"HID-compliant mouse"
+                                                                      : L"HID Keyboard Device",
+                                                     present)
+                           : sim::AddDeviceInterface(interfaceClass, L"", present);
+        if (in.ConsumeBool()) {
+            sim::SetDeviceDescriptionData(id, fuzz::Bytes(in, in.ConsumeBool() ? 48 : 4096));
+        }
+        if (in.ConsumeIntegralInRange(0, 7) == 0) {
+            sim::SetDescriptionReadError(id, fuzz::ErrorCode(in));
+        }
+        if (in.ConsumeIntegralInRange(0, 3) == 0) {
+            const DWORD detail = in.ConsumeBool() ? sim::kNoDetailSizeReported
+                                                  : in.ConsumeIntegralInRange<DWORD>(0, 2048);
+            sim::SetReportedDetailSize(id, detail);
+        }
+        if (present) {
+            mice += SameGuid(interfaceClass, sim::kMouseInterfaceClass) ? 1 : 0;
+            keyboards += SameGuid(interfaceClass, sim::kKeyboardInterfaceClass) ? 1 : 0;
+        }
+    }
+    if (in.ConsumeBool()) {
+        sim::FailEnumerationAt(InterfaceClass(in), in.ConsumeIntegralInRange<DWORD>(0, 16),
+                               fuzz::ErrorCode(in));
+    }
+    if (in.ConsumeBool()) {
+        static const char* const kTriggers[] = {"mouse", "keyboard", "MoUsE", "KEYBOARD", ""};
+        if (in.ConsumeBool()) {
+            sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue,
+                                   in.PickValueInArray(kTriggers));
+        } else {
+            sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue,
+                                  fuzz::ValueType(in), fuzz::Bytes(in, 4096));
+        }
+    }
+    if (in.ConsumeBool()) {
+        sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue,
+                              in.ConsumeBool() ? in.ConsumeIntegralInRange<DWORD>(0, 4)
+                                               : in.ConsumeIntegral<DWORD>());
+    }
+    const DeviceKind kind = in.ConsumeBool() ? in.ConsumeIntegralInRange<DeviceKind>(-1, 5)
+                                             : in.ConsumeIntegral<DeviceKind>();
+    fuzz::ArmFaults(in);
+
+    const std::int32_t count = CountInputDevices(kind);
+    fuzz::Check(count >= 0, "a negative census");
+    fuzz::Check(kind == kMouseKind ? count <= mice
+                                   : kind == kKeyboardKind ? count <= keyboards : count == 0,
+                "more devices counted than are present");
+    const std::int32_t builtIn = ReadBuiltInKeyboardNumber();
+    fuzz::Check(builtIn >= 0, "a negative built-in number");
+    const std::string trigger = ReadTriggerDevice();
+    for (const char c : trigger) {
+        fuzz::Check(c < 'A' || c > 'Z', "an upper-case letter in the trigger kind");
+    }
+    const bool attached = IsExternalInputAttached();
+    fuzz::Check(!attached || mice > 0 || keyboards > 0, "input attached with nothing present");
+    return 0;
+}
