@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# hingeflow.exe started by hand: arguments that name no role, the service role outside the SCM,
+# and a log that stays off.
+#   console_roles.sh HINGEFLOW_EXE PREFIX_DIR
+source "$(dirname "$0")/lib.sh"
+start_prefix "$2"
+
+folder="$PREFIX/drive_c/hingeflow"
+exe="$folder/hingeflow.exe"
+logs="$PREFIX/drive_c/logs"
+mkdir -p "$folder" "$logs"
+cp "$1" "$exe"
+
+echo "== arguments that name no role"
+for arg in Install INSTALL 'install ' uninstal Uninstall '' bogus; do
+  run_exe "$exe" "$arg" install
+  check "'$arg' prints Invalid argument" equals 'Invalid argument' "$OUT"
+  check "'$arg' exits with -1" equals 255 "$RC"
+done
+check "nothing was registered" key_absent "$SERVICE_KEY"
+
+echo "== only the first argument counts"
+run_exe "$exe" install now please
+check "install with more arguments installs" equals $'Installing service\nService installed' "$OUT"
+run_exe "$exe" uninstall install
+check "uninstall with more arguments removes" \
+  equals $'Uninstalling service\nDidn\'t control service: 1062\nService uninstalled' "$OUT"
+check "exits with 0" equals 0 "$RC"
+
+echo "== no argument, outside the SCM"
+wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\logs\by-hand.log' /f >/dev/null
+set_slate_mode 0
+run_exe "$exe"
+check "prints nothing" equals "" "$OUT"
+check "exits with 0" equals 0 "$RC"
+check "forced laptop mode" equals 0x1 "$(slate_mode)"
+check "logged the start-up switch only" \
+  equals 'V:InitializeConvertibleSlateMode: 1' "$(log_messages "$logs/by-hand.log")"
+
+echo "== logging off"
+install_and_remove() {
+  run_exe "$exe" install
+  run_exe "$exe" uninstall
+  [ "$RC" = 0 ] || { echo "       uninstall failed: $OUT"; return 1; }
+}
+wine reg delete "$CONFIG_KEY" /v HingeflowServiceLogPath /f >/dev/null
+rm -f "$logs/by-hand.log"
+check "no log path: install and uninstall work" install_and_remove
+check "no log path: no file created" [ -z "$(ls -A "$logs")" ]
+wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_EXPAND_SZ /d 'C:\logs\expandable.log' \
+  /f >/dev/null
+check "expandable log path: install and uninstall work" install_and_remove
+check "expandable log path: no file created" [ -z "$(ls -A "$logs")" ]
+wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\no such folder\x.log' \
+  /f >/dev/null
+check "log path in a missing folder: install and uninstall work" install_and_remove
+check "log path in a missing folder: nothing created" [ ! -e "$PREFIX/drive_c/no such folder" ]

@@ -1,0 +1,20 @@
+# cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake
+# One self-contained .exe: it may import only DLLs that every Windows installation has. A
+# run-time DLL of the cross-compiler here would make it fail to start on a clean machine.
+set(allowed ADVAPI32.dll KERNEL32.dll msvcrt.dll SETUPAPI.dll USER32.dll)
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+set(imported)
+foreach(line IN LISTS lines)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  list(APPEND imported ${dll})
+  list(FIND allowed ${dll} index)
+  if(index EQUAL -1)
+    message(SEND_ERROR "${EXE} imports ${dll}")
+  endif()
+endforeach()
+message(STATUS "imports: ${imported}")

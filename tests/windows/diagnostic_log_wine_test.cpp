@@ -1,0 +1,47 @@
+// The diagnostic log as Windows' C run-time writes it: CR LF line ends, strftime's "%X".
+#include "config/diagnostic_log.h"
+
+#include "tests/windows/log_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+
+namespace {
+
+TEST(DiagnosticLogOnWine, LinesCarryTimestampLabelAndCrLf) {
+    LogFile log;
+    LogVerbose("HingeflowService onStart");
+    LogError("open key failed: %d", -5);
+    const std::regex expected(
+        "\\d{4}-\\d{2}-\\d{2}\\.\\d{2}:\\d{2}:\\d{2} Verbose: HingeflowService onStart\r\n"
+        "\\d{4}-\\d{2}-\\d{2}\\.\\d{2}:\\d{2}:\\d{2} ERROR: open key failed: -5\r\n");
+    EXPECT_TRUE(std::regex_match(log.Content(), expected)) << log.Content();
+}
+
+TEST(DiagnosticLogOnWine, DeletedFileIsCreatedAgainByTheNextLine) {
+    LogFile log;
+    LogVerbose("first");
+    ASSERT_EQ(std::remove(log.Path().c_str()), 0);
+    LogVerbose("second");
+    EXPECT_EQ(log.Entries(), std::vector<std::string>{"V:second"});
+}
+
+TEST(DiagnosticLogOnWine, LongestMessageIsWrittenWhole) {
+    LogFile log;
+    const std::string message(2047, 'm');
+    LogVerbose("%s", message.c_str());
+    EXPECT_EQ(log.Entries(), std::vector<std::string>{"V:" + message});
+}
+
+TEST(DiagnosticLogOnWine, PathInAMissingDirectoryLeavesLoggingOff) {
+    SetConfigText("HingeflowServiceLogPath", "C:\\hingeflow-no-such-directory\\x.log");
+    InitLog();
+    EXPECT_FALSE(g_logEnabled);
+    RemoveConfigValue("HingeflowServiceLogPath");
+    InitLog();
+}
+
+} // namespace

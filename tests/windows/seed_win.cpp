@@ -1,0 +1,92 @@
+// Seeding on Windows and under Wine: ordinary registry writes, through the same API an
+// administrator's tools use.
+#include "tests/windows_conformance/platform_seed.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Wine's virtual HID devices: the owners of its one mouse and one keyboard interface.
+constexpr const wchar_t* kWineMouseDevice =
+    L"System\\CurrentControlSet\\Enum\\HID\\VID_845E&PID_0001\\0&0000&0&0";
+constexpr const wchar_t* kWineKeyboardDevice =
+    L"System\\CurrentControlSet\\Enum\\HID\\VID_845E&PID_0002\\0&0000&0&0";
+
+void Describe(const wchar_t* deviceKey, const std::wstring& description) {
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, deviceKey, 0, KEY_SET_VALUE, &key);
+    ASSERT_EQ(status, ERROR_SUCCESS)
+        << "no Wine HID device at " << testing::PrintToString(deviceKey);
+    status = RegSetValueExW(key, L"DeviceDesc", 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(description.c_str()),
+                            static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+}
+
+} // namespace
+
+namespace seed {
+
+void ResetPlatform() {}
+
+void RegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName, DWORD type,
+                   const std::vector<BYTE>& data) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExA(hive, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                     &key, nullptr);
+    ASSERT_EQ(status, ERROR_SUCCESS) << "creating " << keyPath;
+    const BYTE none = 0;
+    status = RegSetValueExA(key, valueName.c_str(), 0, type, data.empty() ? &none : data.data(),
+                            static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    ASSERT_EQ(status, ERROR_SUCCESS) << "storing " << valueName;
+}
+
+void RemoveRegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(hive, keyPath.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, valueName.c_str());
+        RegCloseKey(key);
+    }
+}
+
+void CreateRegistryKey(HKEY hive, const std::string& keyPath) {
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExA(hive, keyPath.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr),
+        ERROR_SUCCESS)
+        << "creating " << keyPath;
+    RegCloseKey(key);
+}
+
+void RemoveRegistryKey(HKEY hive, const std::string& keyPath) {
+    RegDeleteKeyA(hive, keyPath.c_str()); // the keys removed here have no subkeys
+}
+
+bool CanChooseInputDevices() {
+    return OnWine();
+}
+
+void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription) {
+    ASSERT_TRUE(OnWine()) << "only Wine's virtual HID devices can be described by a test";
+    Describe(kWineMouseDevice, mouseDescription);
+    Describe(kWineKeyboardDevice, keyboardDescription);
+}
+
+std::string TemporaryDirectory() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(static_cast<DWORD>(sizeof path), path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string(".\\");
+}
+
+bool OnSimulator() {
+    return false;
+}
+
+bool OnWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+} // namespace seed

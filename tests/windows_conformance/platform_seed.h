@@ -1,0 +1,55 @@
+// Puts the platform into a known state by a back door: the simulator's own controls over the
+// simulator, ordinary Win32 calls on Windows. The conformance cases themselves then use only
+// the platform calls that hingeflow makes, so the same source checks both faces.
+#pragma once
+
+#include "platform/windows_base.h"
+
+#include <string>
+#include <vector>
+
+namespace seed {
+
+// A clean platform: the simulator reset, or on Windows nothing (each case cleans up after
+// itself, because a real registry cannot be reset).
+void ResetPlatform();
+
+// Stores the bytes exactly as given, as RegSetValueExA would: any type, any size.
+void RegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName, DWORD type,
+                   const std::vector<BYTE>& data);
+void RemoveRegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName);
+void CreateRegistryKey(HKEY hive, const std::string& keyPath);
+void RemoveRegistryKey(HKEY hive, const std::string& keyPath);
+
+// Whether InputDevices can work here: over the simulator and under Wine, not on a real machine,
+// whose devices a test cannot choose.
+bool CanChooseInputDevices();
+// Exactly one present HID mouse and one HID keyboard, each owning one interface of the
+// standard mouse or keyboard class, described as given.
+void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription);
+
+// A directory for throwaway files, ending in the platform's path separator.
+std::string TemporaryDirectory();
+
+// Where Wine is known to be more lenient than Windows, a case expects Wine's answer under Wine
+// and Windows' answer everywhere else, the simulator included.
+bool OnWine();
+// Marks a known gap of the simulator: the case expects what the simulator does today, so that it
+// fails, and is revisited, once the simulator is fixed.
+bool OnSimulator();
+
+} // namespace seed
+
+// The characters of `text`, no terminator added.
+inline std::vector<BYTE> Bytes(const std::string& text) {
+    return std::vector<BYTE>(text.begin(), text.end());
+}
+inline std::vector<BYTE> TextWithTerminator(const std::string& text) {
+    std::vector<BYTE> bytes = Bytes(text);
+    bytes.push_back(0);
+    return bytes;
+}
+inline std::vector<BYTE> DwordBytes(DWORD value) {
+    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+            static_cast<BYTE>(value >> 24)};
+}

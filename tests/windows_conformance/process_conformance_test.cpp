@@ -1,0 +1,103 @@
+// The executable's own path, and the log file's opening mode: append, create, share.
+#include "tests/windows_conformance/platform_seed.h"
+
+#include "platform/log_file.h"
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+constexpr DWORD kUntouched = 0xdeadbeef;
+
+TEST(ProcessConformance, ModuleFileNameIsATerminatedPathOfAnExe) {
+    seed::ResetPlatform();
+    wchar_t path[MAX_PATH];
+    std::fill(std::begin(path), std::end(path), L'*');
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_GT(length, 4u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    EXPECT_EQ(path[length], L'\0');
+    EXPECT_EQ(std::wstring(path + length - 4), L".exe");
+}
+
+// Windows cuts the path and terminates it; Wine cuts it and leaves it unterminated.
+TEST(ProcessConformance, TooSmallBufferCutsThePathExceptUnderWine) {
+    seed::ResetPlatform();
+    wchar_t path[8];
+    std::fill(std::begin(path), std::end(path), L'*');
+    SetLastError(kUntouched);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, 8), 8u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(path[7] == L'\0', !seed::OnWine());
+}
+
+class LogFileConformance : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seed::ResetPlatform();
+        path_ = seed::TemporaryDirectory() + "hingeflow-conformance-" +
+                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log";
+        std::remove(path_.c_str());
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+
+    std::string Content() const {
+        std::ifstream in(path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::string path_;
+};
+
+TEST_F(LogFileConformance, OpeningCreatesTheFileEmpty) {
+    std::FILE* file = OpenLogFileForAppend(path_.c_str());
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    std::ifstream in(path_);
+    EXPECT_TRUE(in.good());
+    EXPECT_EQ(Content(), "");
+}
+
+TEST_F(LogFileConformance, WritesAppendAfterExistingContent) {
+    {
+        std::ofstream out(path_, std::ios::binary);
+        out << "old";
+    }
+    std::FILE* file = OpenLogFileForAppend(path_.c_str());
+    ASSERT_NE(file, nullptr);
+    std::fputs("new", file);
+    std::fclose(file);
+    EXPECT_EQ(Content(), "oldnew");
+}
+
+// Windows' run-time moves to the end of the file before every write, so a stream opened earlier
+// still appends after what another wrote meanwhile. The simulator fixes the position when the
+// stream opens, which loses the first write: a known gap, and this expectation fails once it is
+// closed.
+TEST_F(LogFileConformance, StreamOpenedEarlierStillAppendsAtTheEndExceptOverTheSimulator) {
+    std::FILE* first = OpenLogFileForAppend(path_.c_str());
+    ASSERT_NE(first, nullptr);
+    std::FILE* second = OpenLogFileForAppend(path_.c_str());
+    ASSERT_NE(second, nullptr) << "the log is opened deny-none";
+    std::fputs("a", first);
+    std::fflush(first);
+    std::fputs("b", second);
+    std::fclose(second);
+    std::fclose(first);
+    EXPECT_EQ(Content(), seed::OnSimulator() ? "b" : "ab");
+}
+
+TEST_F(LogFileConformance, FileInAMissingDirectoryCannotBeOpened) {
+    const std::string path = seed::TemporaryDirectory() + "hingeflow-no-such-directory/x.log";
+    EXPECT_EQ(OpenLogFileForAppend(path.c_str()), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,56 @@
+// Seeding over the simulator: its test controls.
+#include "tests/windows_conformance/platform_seed.h"
+
+#include "platform/sim/control.h"
+#include "platform/sim/registry_control.h"
+#include "platform/sim/setupapi_control.h"
+
+#include <cstdlib>
+
+namespace seed {
+
+void ResetPlatform() {
+    sim::Reset();
+}
+
+void RegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName, DWORD type,
+                   const std::vector<BYTE>& data) {
+    sim::SetRegistryValue(hive, keyPath, valueName, type, data);
+}
+
+void RemoveRegistryValue(HKEY hive, const std::string& keyPath, const std::string& valueName) {
+    sim::DeleteRegistryValue(hive, keyPath, valueName);
+}
+
+void CreateRegistryKey(HKEY hive, const std::string& keyPath) {
+    sim::CreateRegistryKey(hive, keyPath);
+}
+
+void RemoveRegistryKey(HKEY hive, const std::string& keyPath) {
+    sim::DeleteRegistryKey(hive, keyPath);
+}
+
+bool CanChooseInputDevices() {
+    return true;
+}
+
+void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription) {
+    sim::RemoveAllDevices();
+    sim::AddHidMouse(mouseDescription);
+    sim::AddHidKeyboard(keyboardDescription);
+}
+
+std::string TemporaryDirectory() {
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/";
+}
+
+bool OnSimulator() {
+    return true;
+}
+
+bool OnWine() {
+    return false;
+}
+
+} // namespace seed

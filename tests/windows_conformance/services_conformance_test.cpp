@@ -1,0 +1,189 @@
+// How the service control manager answers installation and removal, and what the service-side
+// calls do in a process that the SCM did not start.
+#include "tests/windows_conformance/platform_seed.h"
+
+#include "platform/device_notification.h"
+#include "platform/event_log.h"
+#include "platform/process.h"
+#include "platform/services.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const wchar_t* kName = L"HingeflowConformance";
+constexpr const wchar_t* kImagePath = L"\"C:\\hingeflow conformance\\none.exe\"";
+constexpr DWORD kUninstallAccess = DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS;
+constexpr DWORD kDuplicateServiceName = 1078; // ERROR_DUPLICATE_SERVICE_NAME
+constexpr DWORD kUntouched = 0xdeadbeef;
+
+void WINAPI NoServiceMain(DWORD, LPWSTR*) {}
+DWORD WINAPI NoControlHandler(DWORD, DWORD, LPVOID, LPVOID) {
+    return NO_ERROR;
+}
+
+class ServicesConformance : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seed::ResetPlatform();
+        scm_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
+        ASSERT_NE(scm_, nullptr);
+    }
+    void TearDown() override {
+        if (SC_HANDLE service = OpenServiceW(scm_, kName, DELETE)) {
+            DeleteService(service);
+            CloseServiceHandle(service);
+        }
+        EXPECT_TRUE(CloseServiceHandle(scm_));
+    }
+
+    SC_HANDLE Create(SC_HANDLE scm, const wchar_t* name = kName,
+                     const wchar_t* displayName = L"hingeflow conformance") {
+        return CreateServiceW(scm, name, displayName, SERVICE_QUERY_STATUS,
+                              SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                              kImagePath, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+
+    SC_HANDLE scm_ = nullptr;
+};
+
+TEST_F(ServicesConformance, NewServiceIsStoppedAndCannotBeCreatedTwice) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(QueryServiceStatus(created, &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+
+    SetLastError(kUntouched);
+    EXPECT_EQ(Create(scm_), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
+    SetLastError(kUntouched);
+    EXPECT_EQ(Create(scm_, L"HingeflowConformanceOther", L"hingeflow conformance"), nullptr);
+    EXPECT_EQ(GetLastError(), kDuplicateServiceName);
+    EXPECT_TRUE(CloseServiceHandle(created));
+}
+
+TEST_F(ServicesConformance, HandlesCarryOnlyTheAccessAskedFor) {
+    SC_HANDLE connectOnly = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(connectOnly, nullptr);
+    SetLastError(kUntouched);
+    EXPECT_EQ(Create(connectOnly), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseServiceHandle(connectOnly));
+
+    // Installation asks for SERVICE_QUERY_STATUS alone.
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    SERVICE_STATUS status{};
+    SetLastError(kUntouched);
+    EXPECT_FALSE(DeleteService(created));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    SetLastError(kUntouched);
+    EXPECT_FALSE(ControlService(created, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseServiceHandle(created));
+}
+
+TEST_F(ServicesConformance, MissingServiceDoesNotExist) {
+    SetLastError(kUntouched);
+    EXPECT_EQ(OpenServiceW(scm_, kName, kUninstallAccess), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(ServicesConformance, StoppingAStoppedServiceIsNotActive) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(created));
+    SC_HANDLE service = OpenServiceW(scm_, kName, kUninstallAccess);
+    ASSERT_NE(service, nullptr);
+    SERVICE_STATUS status{};
+    SetLastError(kUntouched);
+    EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_TRUE(CloseServiceHandle(service));
+}
+
+TEST_F(ServicesConformance, DeletedServiceStaysMarkedUntilItsLastHandleCloses) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(created));
+    SC_HANDLE service = OpenServiceW(scm_, kName, kUninstallAccess);
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(DeleteService(service));
+
+    SetLastError(kUntouched);
+    EXPECT_FALSE(DeleteService(service));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+    SetLastError(kUntouched);
+    EXPECT_EQ(Create(scm_), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+
+    EXPECT_TRUE(CloseServiceHandle(service));
+    SetLastError(kUntouched);
+    EXPECT_EQ(OpenServiceW(scm_, kName, kUninstallAccess), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+TEST_F(ServicesConformance, ClosingNoHandleIsInvalidHandle) {
+    SetLastError(kUntouched);
+    EXPECT_FALSE(CloseServiceHandle(nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Outside the SCM: the dispatcher cannot connect (under Wine only after about 10 s) and the
+// control handler cannot be registered.
+TEST(ServiceProcessConformance, ServiceCallsFailOutsideTheScm) {
+    seed::ResetPlatform();
+    wchar_t name[] = L"HingeflowConformance";
+    const SERVICE_TABLE_ENTRYW table[] = {{name, NoServiceMain}, {nullptr, nullptr}};
+    SetLastError(kUntouched);
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(table));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
+
+    EXPECT_EQ(RegisterServiceCtrlHandlerExW(name, NoControlHandler, nullptr), nullptr);
+}
+
+TEST(ServiceProcessConformance, EventSourceTakesAnErrorEventWithTwoStrings) {
+    seed::ResetPlatform();
+    HANDLE source = RegisterEventSourceW(nullptr, L"HingeflowService");
+    ASSERT_NE(source, nullptr);
+    LPCWSTR strings[] = {L"HingeflowService", L"Can't set service control handler"};
+    EXPECT_TRUE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr));
+    EXPECT_TRUE(DeregisterEventSource(source));
+}
+
+// The filter the trigger service registers: a device-interface record for USB devices.
+struct UsbFilter {
+    UsbFilter() {
+        auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes);
+        record->dbcc_size = 32;
+        record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        record->dbcc_classguid = {
+            0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
+    }
+    alignas(DEV_BROADCAST_DEVICEINTERFACE_W) BYTE bytes[1024] = {};
+};
+
+TEST(ServiceProcessConformance, FilterThatIsNoDeviceInterfaceRecordIsInvalidData) {
+    seed::ResetPlatform();
+    BYTE empty[1024] = {};
+    SetLastError(kUntouched);
+    EXPECT_EQ(RegisterDeviceNotificationW(nullptr, empty, DEVICE_NOTIFY_SERVICE_HANDLE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+}
+
+// Outside a service there is no status handle to receive events: Windows refuses a null
+// recipient, Wine registers it all the same.
+TEST(ServiceProcessConformance, NotificationNeedsAServiceExceptUnderWine) {
+    seed::ResetPlatform();
+    UsbFilter filter;
+    const HDEVNOTIFY handle =
+        RegisterDeviceNotificationW(nullptr, filter.bytes, DEVICE_NOTIFY_SERVICE_HANDLE);
+    EXPECT_EQ(handle != nullptr, seed::OnWine());
+    if (handle != nullptr) {
+        EXPECT_TRUE(UnregisterDeviceNotification(handle));
+    }
+}
+
+} // namespace

@@ -1,0 +1,246 @@
+// How SetupAPI answers the census's calls, step by step, with one HID mouse and one HID
+// keyboard present.
+#include "tests/windows_conformance/platform_seed.h"
+
+#include "platform/process.h"
+#include "platform/setup_api.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+namespace {
+
+const GUID kMouseClass = {
+    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
+const GUID kKeyboardClass = {
+    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
+const GUID kUsbDeviceClass = {
+    0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
+constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
+constexpr DWORD kUntouched = 0xdeadbeef;
+
+bool SameGuid(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+union DetailBuffer {
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W head;
+    BYTE bytes[1028];
+};
+
+class SetupApiConformance : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seed::ResetPlatform();
+        if (!seed::CanChooseInputDevices()) {
+            GTEST_SKIP() << "needs Wine's virtual HID devices";
+        }
+        seed::InputDevices(L"HID-compliant mouse", L"HID Keyboard Device");
+    }
+    void TearDown() override {
+        if (set_ != INVALID_HANDLE_VALUE) {
+            EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set_));
+        }
+        if (seed::OnWine() && !IsSkipped()) {
+            seed::InputDevices(L"Wine HID device", L"Wine HID device");
+        }
+    }
+
+    // Builds the set and enumerates its first interface, as the census does.
+    void OpenFirstInterface(const GUID& interfaceClass) {
+        set_ = SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, kPresentInterfaces);
+        ASSERT_NE(set_, INVALID_HANDLE_VALUE);
+        interface_.cbSize = sizeof interface_;
+        ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set_, nullptr, &interfaceClass, 0, &interface_));
+    }
+
+    DWORD RequiredDetailSize() {
+        DWORD size = 0;
+        SetLastError(kUntouched);
+        EXPECT_FALSE(
+            SetupDiGetDeviceInterfaceDetailW(set_, &interface_, nullptr, 0, &size, nullptr));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        return size;
+    }
+
+    // Fetches the detail into `detail_` and names the owning device in `device_`.
+    void FetchDetail() {
+        const DWORD size = RequiredDetailSize();
+        ASSERT_GT(size, 0u);
+        ASSERT_LE(size, sizeof detail_);
+        detail_.head.cbSize = sizeof detail_.head;
+        device_.cbSize = sizeof device_;
+        ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailW(set_, &interface_, &detail_.head, size,
+                                                     nullptr, &device_));
+    }
+
+    HDEVINFO set_ = INVALID_HANDLE_VALUE;
+    SP_DEVICE_INTERFACE_DATA interface_{};
+    SP_DEVINFO_DATA device_{};
+    DetailBuffer detail_{};
+};
+
+TEST_F(SetupApiConformance, EachInputClassHoldsOneInterfaceThenNoMoreItems) {
+    for (const GUID* interfaceClass : {&kMouseClass, &kKeyboardClass}) {
+        HDEVINFO set = SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, kPresentInterfaces);
+        ASSERT_NE(set, INVALID_HANDLE_VALUE);
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, 0, &data));
+        EXPECT_TRUE(SameGuid(data.InterfaceClassGuid, *interfaceClass));
+        SetLastError(kUntouched);
+        EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, 1, &data));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    }
+}
+
+TEST_F(SetupApiConformance, ClassWithoutPresentInterfacesEndsAtOnce) {
+    set_ = SetupDiGetClassDevsW(&kUsbDeviceClass, nullptr, nullptr, kPresentInterfaces);
+    ASSERT_NE(set_, INVALID_HANDLE_VALUE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kUsbDeviceClass, 0, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(SetupApiConformance, InterfaceRecordOfWrongSizeIsRefused) {
+    set_ = SetupDiGetClassDevsW(&kMouseClass, nullptr, nullptr, kPresentInterfaces);
+    ASSERT_NE(set_, INVALID_HANDLE_VALUE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = 0;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kMouseClass, 0, &data));
+    EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(SetupApiConformance, EnumeratingAnInvalidSetIsInvalidHandle) {
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(
+        SetupDiEnumDeviceInterfaces(INVALID_HANDLE_VALUE, nullptr, &kMouseClass, 0, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(SetupApiConformance, DetailSizeRequestFailsWithTheSizeOfHeadAndPath) {
+    OpenFirstInterface(kMouseClass);
+    const DWORD size = RequiredDetailSize();
+    EXPECT_GT(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+    EXPECT_LE(size, sizeof(DetailBuffer));
+}
+
+TEST_F(SetupApiConformance, DetailFetchGivesTerminatedPathAndOwningDevice) {
+    OpenFirstInterface(kMouseClass);
+    FetchDetail();
+    const std::size_t units =
+        (sizeof detail_ - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
+    const WCHAR* path = detail_.head.DevicePath;
+    std::size_t length = 0;
+    while (length < units && path[length] != 0) {
+        ++length;
+    }
+    EXPECT_GT(length, 0u);
+    EXPECT_LT(length, units) << "the device path carries no terminator";
+}
+
+TEST_F(SetupApiConformance, DetailRefusesWrongHeadSizeAndTooSmallBuffer) {
+    OpenFirstInterface(kMouseClass);
+    const DWORD size = RequiredDetailSize();
+    device_.cbSize = sizeof device_;
+
+    detail_.head.cbSize = 0;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &interface_, &detail_.head, size, nullptr,
+                                                  &device_));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
+
+    detail_.head.cbSize = sizeof detail_.head;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &interface_, &detail_.head, size - 1,
+                                                  nullptr, &device_));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+// Windows checks the size field of the device record that receives the owner; Wine fills it
+// whatever that field says.
+TEST_F(SetupApiConformance, DetailChecksDeviceRecordSizeExceptUnderWine) {
+    OpenFirstInterface(kMouseClass);
+    const DWORD size = RequiredDetailSize();
+    detail_.head.cbSize = sizeof detail_.head;
+    device_.cbSize = 0;
+    EXPECT_EQ(SetupDiGetDeviceInterfaceDetailW(set_, &interface_, &detail_.head, size, nullptr,
+                                               &device_) != FALSE,
+              seed::OnWine());
+}
+
+TEST_F(SetupApiConformance, DescriptionIsTerminatedTextWithItsByteSize) {
+    for (const GUID* interfaceClass : {&kMouseClass, &kKeyboardClass}) {
+        const std::wstring expected =
+            interfaceClass == &kMouseClass ? L"HID-compliant mouse" : L"HID Keyboard Device";
+        SCOPED_TRACE(testing::PrintToString(expected));
+        OpenFirstInterface(*interfaceClass);
+        FetchDetail();
+        WCHAR text[1024];
+        std::fill(std::begin(text), std::end(text), WCHAR{0x2a});
+        DWORD type = kUntouched;
+        DWORD size = kUntouched;
+        ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set_, &device_, SPDRP_DEVICEDESC, &type,
+                                                      reinterpret_cast<PBYTE>(text), sizeof text,
+                                                      &size));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(size, (expected.size() + 1) * sizeof(WCHAR));
+        EXPECT_EQ(std::wstring(text), expected);
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set_));
+        set_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+TEST_F(SetupApiConformance, DescriptionIsReturnedExactlyAsStored) {
+    for (const std::wstring description :
+         {L"hid-compliant mouse", L"HID-compliant mouse ", L"Wine HID device", L""}) {
+        SCOPED_TRACE(testing::PrintToString(description));
+        seed::InputDevices(description, L"HID Keyboard Device");
+        OpenFirstInterface(kMouseClass);
+        FetchDetail();
+        WCHAR text[1024] = {};
+        ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set_, &device_, SPDRP_DEVICEDESC, nullptr,
+                                                      reinterpret_cast<PBYTE>(text), sizeof text,
+                                                      nullptr));
+        EXPECT_EQ(std::wstring(text), description);
+        EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set_));
+        set_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+TEST_F(SetupApiConformance, DescriptionIntoSmallBufferIsInsufficientWithRequiredSize) {
+    OpenFirstInterface(kMouseClass);
+    FetchDetail();
+    BYTE small[4];
+    DWORD size = kUntouched;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set_, &device_, SPDRP_DEVICEDESC, nullptr, small,
+                                                   sizeof small, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(size, 20 * sizeof(WCHAR));
+}
+
+TEST_F(SetupApiConformance, DescriptionNeedsADeviceRecordOfTheRightSize) {
+    OpenFirstInterface(kMouseClass);
+    FetchDetail();
+    device_.cbSize = 0;
+    WCHAR text[1024];
+    SetLastError(kUntouched);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyW(set_, &device_, SPDRP_DEVICEDESC, nullptr,
+                                                   reinterpret_cast<PBYTE>(text), sizeof text,
+                                                   nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+} // namespace
