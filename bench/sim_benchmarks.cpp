@@ -1,0 +1,275 @@
+// Google Benchmark over the simulator: the decision path beside the bare platform calls it
+// makes, the census at growing sizes, and the diagnostic log off and on. Exits non-zero when a
+// census (or a log call while logging is off) allocates or touches the file system: those are
+// properties of the code, not of the machine, so they fail the run.
+#include "bench/baseline/bare_decision.h"
+#include "bench/counting_new.h"
+#include "config/config_values.h"
+#include "config/diagnostic_log.h"
+#include "platform/sim/control.h"
+#include "platform/sim/registry_control.h"
+#include "platform/sim/setupapi_control.h"
+#include "trigger/hingeflow_service.h"
+#include "trigger/input_census.h"
+#include "trigger/slate_mode.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> g_violations;
+
+// Counts the allocations of the loop it encloses.
+class AllocationScope {
+public:
+    AllocationScope() { counting_new::Start(); }
+    ~AllocationScope() { counting_new::Stop(); }
+    long Count() const { return counting_new::Stop(); }
+};
+
+void ReportAllocations(benchmark::State& state, const std::string& name, long allocations,
+                       bool mustBeZero) {
+    state.counters["allocs/iter"] =
+        benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
+    if (mustBeZero && allocations != 0) {
+        g_violations.push_back(name + ": " + std::to_string(allocations) +
+                               " allocations in " + std::to_string(state.iterations()) +
+                               " iterations");
+    }
+}
+
+// A convertible with its built-in keyboard and touchpad, and one external USB keyboard.
+void SeedConvertibleWithExternalKeyboard() {
+    sim::Reset();
+    sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
+    sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, "both");
+    sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 1);
+    sim::AddHidKeyboard();
+    sim::AddHidMouse();
+    sim::AddHidKeyboard();
+}
+
+std::vector<std::string> JournalOps() {
+    std::vector<std::string> ops;
+    for (const sim::Call& call : sim::Journal()) {
+        ops.push_back(call.op);
+    }
+    return ops;
+}
+
+// The baseline is only fair if it makes exactly the calls the decision makes.
+bool BaselineMatchesDecision() {
+    SeedConvertibleWithExternalKeyboard();
+    HingeflowService service;
+    service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
+    const std::vector<std::string> decision = JournalOps();
+    const std::vector<DWORD> decisionWrites = sim::DwordWritesTo(kSlateModeValue);
+
+    SeedConvertibleWithExternalKeyboard();
+    const bool written = bare::Decision();
+    const std::vector<std::string> baseline = JournalOps();
+    const std::vector<DWORD> baselineWrites = sim::DwordWritesTo(kSlateModeValue);
+
+    const bool same = written && decision == baseline && decisionWrites == baselineWrites &&
+                      decisionWrites == std::vector<DWORD>{10, 1};
+    if (!same) {
+        std::fprintf(stderr, "baseline and decision differ:\n");
+        for (std::size_t i = 0; i < decision.size() || i < baseline.size(); ++i) {
+            std::fprintf(stderr, "  %-36s %s\n", i < decision.size() ? decision[i].c_str() : "-",
+                         i < baseline.size() ? baseline[i].c_str() : "-");
+        }
+    } else {
+        std::printf("decision and baseline both make the same %zu platform calls\n",
+                    decision.size());
+    }
+    return same;
+}
+
+void BM_DecisionPath(benchmark::State& state) {
+    SeedConvertibleWithExternalKeyboard();
+    sim::SetJournalEnabled(false);
+    HingeflowService service;
+    long allocations = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
+        }
+        allocations = scope.Count();
+    }
+    ReportAllocations(state, "BM_DecisionPath", allocations, false);
+}
+BENCHMARK(BM_DecisionPath);
+
+void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
+    SeedConvertibleWithExternalKeyboard();
+    sim::SetJournalEnabled(false);
+    long allocations = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(bare::Decision());
+        }
+        allocations = scope.Count();
+    }
+    ReportAllocations(state, "BM_DecisionPlatformCallsOnly", allocations, false);
+}
+BENCHMARK(BM_DecisionPlatformCallsOnly);
+
+void SeedMice(int interfaces) {
+    sim::Reset();
+    for (int i = 0; i < interfaces; ++i) {
+        sim::AddHidMouse();
+    }
+    sim::SetJournalEnabled(false);
+}
+
+void BM_Census(benchmark::State& state) {
+    const int interfaces = static_cast<int>(state.range(0));
+    SeedMice(interfaces);
+    long allocations = 0;
+    std::int32_t count = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            count = CountInputDevices(kMouseKind);
+            benchmark::DoNotOptimize(count);
+        }
+        allocations = scope.Count();
+    }
+    if (count != interfaces) {
+        state.SkipWithError("census miscounted");
+    }
+    state.SetComplexityN(interfaces);
+    ReportAllocations(state, "BM_Census/" + std::to_string(interfaces), allocations, true);
+}
+BENCHMARK(BM_Census)->RangeMultiplier(10)->Range(1, 1000)->Complexity(benchmark::oN);
+
+void BM_CensusPlatformCallsOnly(benchmark::State& state) {
+    const int interfaces = static_cast<int>(state.range(0));
+    SeedMice(interfaces);
+    long allocations = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            benchmark::DoNotOptimize(bare::Census(bare::kMouseClass, bare::kMouseText));
+        }
+        allocations = scope.Count();
+    }
+    state.SetComplexityN(interfaces);
+    ReportAllocations(state, "BM_CensusPlatformCallsOnly/" + std::to_string(interfaces),
+                      allocations, false);
+}
+BENCHMARK(BM_CensusPlatformCallsOnly)
+    ->RangeMultiplier(10)
+    ->Range(1, 1000)
+    ->Complexity(benchmark::oN);
+
+// What "one test of a flag" costs behind a call that cannot be inlined; volatile, so the
+// compiler cannot drop the call as it could see that the flag never changes.
+volatile bool g_flag = false;
+__attribute__((noinline)) void FlagTestOnly(const char* format, ...) {
+    if (!g_flag) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+void BM_LogVerboseOff(benchmark::State& state) {
+    sim::Reset();
+    InitLog();
+    long allocations = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            LogVerbose("mouse number: %d, keyboard number: %d", 1, 2);
+        }
+        allocations = scope.Count();
+    }
+    const int opens = sim::CountCalls("OpenLogFileForAppend");
+    state.counters["file opens/iter"] =
+        benchmark::Counter(opens, benchmark::Counter::kAvgIterations);
+    if (g_logEnabled || opens != 0) {
+        g_violations.push_back("BM_LogVerboseOff: logging off still reached the log file");
+    }
+    ReportAllocations(state, "BM_LogVerboseOff", allocations, true);
+}
+BENCHMARK(BM_LogVerboseOff);
+
+void BM_FlagTestOnly(benchmark::State& state) {
+    for (auto _ : state) {
+        FlagTestOnly("mouse number: %d, keyboard number: %d", 1, 2);
+    }
+}
+BENCHMARK(BM_FlagTestOnly);
+
+std::string TempLogPath() {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/hingeflow-bench-" +
+           std::to_string(getpid()) + ".log";
+}
+
+void BM_LogVerboseOn(benchmark::State& state) {
+    const std::string path = TempLogPath();
+    sim::Reset();
+    sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kLogPathValue, path);
+    sim::SetJournalEnabled(false);
+    InitLog();
+    if (!g_logEnabled) {
+        state.SkipWithError("log did not open");
+        return;
+    }
+    for (auto _ : state) {
+        LogVerbose("mouse number: %d, keyboard number: %d", 1, 2);
+    }
+    g_logEnabled = false;
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_LogVerboseOn);
+
+// One line appended by hand: the timestamp, the formatting, open, write and close, as the log
+// does them, with nothing around them.
+void BM_AppendLineOnly(benchmark::State& state) {
+    const std::string path = TempLogPath();
+    for (auto _ : state) {
+        char timestamp[80];
+        const std::time_t now = std::time(nullptr);
+        std::strftime(timestamp, sizeof timestamp, "%Y-%m-%d.%X", std::localtime(&now));
+        char message[2048];
+        std::snprintf(message, sizeof message, "mouse number: %d, keyboard number: %d", 1, 2);
+        std::FILE* file = std::fopen(path.c_str(), "a");
+        std::fprintf(file, "%s%s%s\n", timestamp, " Verbose: ", message);
+        std::fclose(file);
+    }
+    std::remove(path.c_str());
+}
+BENCHMARK(BM_AppendLineOnly);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 2;
+    }
+    if (!BaselineMatchesDecision()) {
+        return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (const std::string& violation : g_violations) {
+        std::fprintf(stderr, "FAIL %s\n", violation.c_str());
+    }
+    return g_violations.empty() ? 0 : 1;
+}
