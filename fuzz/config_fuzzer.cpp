@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (isLogPath && confineLog) {
         bytes = ConfinedPath(std::move(bytes));
     }
-    if (keyState == 1) {
+    if (keyState == 0) {
+        sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath); // Windows always has it
+    } else if (keyState == 1) {
         sim::CreateRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath);
     } else if (keyState == 2) {
         sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, name, type, bytes);

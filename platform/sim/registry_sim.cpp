@@ -63,8 +63,14 @@ struct State {
     ULONG_PTR nextHandle = 0x1000; // never reused, so a closed handle stays invalid
 };
 
+void AddKeysEveryWindowsHas(State& s);
+
 State& Registry() {
-    static State* state = new State();
+    static State* state = [] {
+        State* fresh = new State();
+        AddKeysEveryWindowsHas(*fresh);
+        return fresh;
+    }();
     return *state;
 }
 
@@ -85,13 +91,17 @@ const char* HiveName(HKEY hive) {
     }
 }
 
-std::shared_ptr<Key>& HiveRoot(HKEY hive) {
-    std::shared_ptr<Key>& root = Registry().hives[reinterpret_cast<ULONG_PTR>(hive)];
+std::shared_ptr<Key>& HiveRootIn(State& s, HKEY hive) {
+    std::shared_ptr<Key>& root = s.hives[reinterpret_cast<ULONG_PTR>(hive)];
     if (!root) {
         root = std::make_shared<Key>();
         root->path = HiveName(hive) != nullptr ? HiveName(hive) : "(not a hive)";
     }
     return root;
+}
+
+std::shared_ptr<Key>& HiveRoot(HKEY hive) {
+    return HiveRootIn(Registry(), hive);
 }
 
 std::vector<std::string> SplitPath(const std::string& path, bool keepEmpty) {
@@ -128,8 +138,8 @@ std::shared_ptr<Key> FindControlled(HKEY hive, const std::string& keyPath) {
     return HiveName(hive) == nullptr ? nullptr : Descend(HiveRoot(hive), SplitPath(keyPath, false));
 }
 
-std::shared_ptr<Key> CreateControlled(HKEY hive, const std::string& keyPath) {
-    std::shared_ptr<Key> key = HiveRoot(hive);
+std::shared_ptr<Key> CreateIn(State& s, HKEY hive, const std::string& keyPath) {
+    std::shared_ptr<Key> key = HiveRootIn(s, hive);
     for (const std::string& part : SplitPath(keyPath, false)) {
         std::shared_ptr<Key>& child = key->subkeys[part];
         if (!child) {
@@ -139,6 +149,16 @@ std::shared_ptr<Key> CreateControlled(HKEY hive, const std::string& keyPath) {
         key = child;
     }
     return key;
+}
+
+std::shared_ptr<Key> CreateControlled(HKEY hive, const std::string& keyPath) {
+    return CreateIn(Registry(), hive, keyPath);
+}
+
+// Present on every Windows, empty or not, so a reader with nothing seeded meets a missing value
+// rather than a missing key; a test about a missing key deletes it.
+void AddKeysEveryWindowsHas(State& s) {
+    CreateIn(s, HKEY_CURRENT_CONFIG, "System\\CurrentControlSet");
 }
 
 void MarkDeleted(Key& key) {
@@ -201,6 +221,7 @@ void ResetRegistry() {
     s.hives.clear();
     s.handles.clear();
     s.access.clear();
+    AddKeysEveryWindowsHas(s);
 }
 } // namespace sim::core
 

@@ -76,6 +76,23 @@ TEST_F(RegistrySim, MissingKeysAndDeadHandlesFailAsOnWindows) {
     EXPECT_EQ(RegSetValueExA(nullptr, "x", 0, REG_DWORD, kTenBytes, 4), ERROR_INVALID_HANDLE);
 }
 
+// Tests that need the configuration key missing delete it; the next test must find it again.
+TEST_F(RegistrySim, ResetBringsBackTheEmptyConfigurationKey) {
+    sim::SetRegistryDword(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet", "Stale", 1);
+    sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet");
+    EXPECT_FALSE(sim::RegistryKeyExists(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet"));
+    sim::Reset();
+    HKEY key = kSentinelKey;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet", 0, KEY_READ, &key),
+              0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "Stale", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_FALSE(sim::RegistryKeyExists(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet"))
+        << "only the configuration hive has it from the start";
+}
+
 TEST_F(RegistrySim, JournalShowsEachCallAndFaultsStrikeBeforeAnyEffect) {
     sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kPath, "ConvertibleSlateMode", 1);
     HKEY key = nullptr;

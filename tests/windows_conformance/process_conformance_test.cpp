@@ -79,10 +79,8 @@ TEST_F(LogFileConformance, WritesAppendAfterExistingContent) {
 }
 
 // Windows' run-time moves to the end of the file before every write, so a stream opened earlier
-// still appends after what another wrote meanwhile. The simulator fixes the position when the
-// stream opens, which loses the first write: a known gap, and this expectation fails once it is
-// closed.
-TEST_F(LogFileConformance, StreamOpenedEarlierStillAppendsAtTheEndExceptOverTheSimulator) {
+// still appends after what another wrote meanwhile.
+TEST_F(LogFileConformance, StreamOpenedEarlierStillAppendsAtTheEnd) {
     std::FILE* first = OpenLogFileForAppend(path_.c_str());
     ASSERT_NE(first, nullptr);
     std::FILE* second = OpenLogFileForAppend(path_.c_str());
@@ -92,7 +90,7 @@ TEST_F(LogFileConformance, StreamOpenedEarlierStillAppendsAtTheEndExceptOverTheS
     std::fputs("b", second);
     std::fclose(second);
     std::fclose(first);
-    EXPECT_EQ(Content(), seed::OnSimulator() ? "b" : "ab");
+    EXPECT_EQ(Content(), "ab");
 }
 
 TEST_F(LogFileConformance, FileInAMissingDirectoryCannotBeOpened) {
