@@ -3,7 +3,7 @@
 // census (or a log call while logging is off) allocates or touches the file system: those are
 // properties of the code, not of the machine, so they fail the run.
 #include "bench/baseline/bare_decision.h"
-#include "bench/counting_new.h"
+#include "tests/support/counting_new.h"
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
 #include "platform/sim/control.h"

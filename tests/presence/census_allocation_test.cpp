@@ -3,42 +3,16 @@
 
 #include "platform/sim/control.h"
 #include "platform/sim/setupapi_control.h"
+#include "tests/support/counting_new.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<int> g_allocations{0};
-} // namespace
-
-void* operator new(std::size_t size) {
-    g_allocations += g_counting ? 1 : 0;
-    if (void* p = std::malloc(size != 0 ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
 namespace {
 
-template <typename Run> int AllocationsDuring(Run run) {
-    g_allocations = 0;
-    g_counting = true;
+template <typename Run> long AllocationsDuring(Run run) {
+    counting_new::Start();
     run();
-    g_counting = false;
-    return g_allocations;
+    return counting_new::Stop();
 }
 
 TEST(CensusAllocation, CensusOverAThousandInterfacesAllocatesNothing) {

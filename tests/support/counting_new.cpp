@@ -1,6 +1,6 @@
 // In a translation unit of its own: with the replacement inlined beside its callers, g++ takes
 // the malloc/free pairing for a mismatched new/delete.
-#include "bench/counting_new.h"
+#include "tests/support/counting_new.h"
 
 #include <atomic>
 #include <cstdlib>
