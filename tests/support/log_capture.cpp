@@ -3,10 +3,12 @@
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
 #include "platform/sim/registry_control.h"
+#include "tests/support/log_entries.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 LogCapture::LogCapture() {
@@ -40,20 +42,9 @@ std::vector<std::string> LogCapture::Lines() const {
 }
 
 std::vector<std::string> LogCapture::Entries() const {
-    std::vector<std::string> entries;
-    for (const std::string& line : Lines()) {
-        constexpr std::size_t kTimestamp = 19;
-        if (line.size() < kTimestamp) {
-            entries.push_back("?:" + line);
-        } else if (line.compare(kTimestamp, 10, " Verbose: ") == 0) {
-            entries.push_back("V:" + line.substr(kTimestamp + 10));
-        } else if (line.compare(kTimestamp, 8, " ERROR: ") == 0) {
-            entries.push_back("E:" + line.substr(kTimestamp + 8));
-        } else {
-            entries.push_back("?:" + line);
-        }
-    }
-    return entries;
+    std::ifstream in(path_, std::ios::binary);
+    return LogEntries(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
 }
 
 std::vector<std::string> LogCapture::Messages() const {

@@ -2,6 +2,7 @@
 
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
+#include "tests/support/log_entries.h"
 #include "tests/windows_conformance/platform_seed.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 LogFile::LogFile() {
     static int serial = 0;
@@ -33,25 +33,7 @@ std::string LogFile::Content() const {
 }
 
 std::vector<std::string> LogFile::Entries() const {
-    constexpr std::size_t kTimestamp = 19;
-    std::vector<std::string> entries;
-    std::istringstream lines(Content());
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.size() < kTimestamp) {
-            entries.push_back("?:" + line);
-        } else if (line.compare(kTimestamp, 10, " Verbose: ") == 0) {
-            entries.push_back("V:" + line.substr(kTimestamp + 10));
-        } else if (line.compare(kTimestamp, 8, " ERROR: ") == 0) {
-            entries.push_back("E:" + line.substr(kTimestamp + 8));
-        } else {
-            entries.push_back("?:" + line);
-        }
-    }
-    return entries;
+    return LogEntries(Content());
 }
 
 void SetConfigText(const char* name, const std::string& text) {
