@@ -178,6 +178,22 @@ const OpenKey* Resolve(HKEY handle, OpenKey& predefined) {
     return it == Registry().handles.end() ? nullptr : &it->second;
 }
 
+// The checks a value operation makes of its key handle, in Windows' order: a valid handle, the
+// right asked for, a key not deleted since it was opened. ERROR_SUCCESS leaves `open` set.
+LSTATUS OpenKeyWithRight(HKEY handle, REGSAM right, OpenKey& predefined, const OpenKey*& open) {
+    open = Resolve(handle, predefined);
+    if (open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if ((open->granted & right) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (open->key->deleted) {
+        return kErrorKeyDeleted;
+    }
+    return ERROR_SUCCESS;
+}
+
 std::string Describe(HKEY handle) {
     OpenKey predefined;
     if (const OpenKey* open = Resolve(handle, predefined)) {
@@ -292,15 +308,10 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
         return ERROR_INVALID_PARAMETER;
     }
     OpenKey predefined;
-    const OpenKey* open = Resolve(hKey, predefined);
-    if (open == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((open->granted & KEY_QUERY_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (open->key->deleted) {
-        return kErrorKeyDeleted;
+    const OpenKey* open = nullptr;
+    if (const LSTATUS status = OpenKeyWithRight(hKey, KEY_QUERY_VALUE, predefined, open);
+        status != ERROR_SUCCESS) {
+        return status;
     }
     const auto it = open->key->values.find(lpValueName == nullptr ? "" : lpValueName);
     if (it == open->key->values.end()) {
@@ -346,15 +357,10 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
         return kErrorNoAccess;
     }
     OpenKey predefined;
-    const OpenKey* open = Resolve(hKey, predefined);
-    if (open == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    if ((open->granted & KEY_SET_VALUE) == 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (open->key->deleted) {
-        return kErrorKeyDeleted;
+    const OpenKey* open = nullptr;
+    if (const LSTATUS status = OpenKeyWithRight(hKey, KEY_SET_VALUE, predefined, open);
+        status != ERROR_SUCCESS) {
+        return status;
     }
     // Stored exactly as given: Windows adds no terminator to text passed without one.
     sim::RegistryValue& value = open->key->values[lpValueName == nullptr ? "" : lpValueName];
