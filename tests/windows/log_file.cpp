@@ -12,9 +12,7 @@
 #include <iterator>
 
 LogFile::LogFile() {
-    static int serial = 0;
-    path_ = seed::TemporaryDirectory() + "hingeflow-test-" + std::to_string(GetCurrentProcessId()) +
-            "-" + std::to_string(++serial) + ".log";
+    path_ = seed::UniqueTemporaryPath("hingeflow-test") + ".log";
     std::remove(path_.c_str());
     SetConfigText(kLogPathValue, path_);
     InitLog();

@@ -80,6 +80,10 @@ std::string TemporaryDirectory() {
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string(".\\");
 }
 
+unsigned long ProcessId() {
+    return GetCurrentProcessId();
+}
+
 bool OnSimulator() {
     return false;
 }

@@ -5,6 +5,7 @@
 
 #include "platform/windows_base.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,15 @@ void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyb
 
 // A directory for throwaway files, ending in the platform's path separator.
 std::string TemporaryDirectory();
+unsigned long ProcessId();
+// A path in TemporaryDirectory() that no other test, in this process or in another one that
+// CTest runs beside it, is given: the process id and a counter, never an address, which sanitizer
+// builds make the same in every process.
+inline std::string UniqueTemporaryPath(const std::string& stem) {
+    static std::atomic<unsigned> counter{0};
+    return TemporaryDirectory() + stem + "-" + std::to_string(ProcessId()) + "-" +
+           std::to_string(counter++);
+}
 
 // Where Wine is known to be more lenient than Windows, a case expects Wine's answer under Wine
 // and Windows' answer everywhere else, the simulator included.

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -43,8 +42,7 @@ class LogFileConformance : public ::testing::Test {
 protected:
     void SetUp() override {
         seed::ResetPlatform();
-        path_ = seed::TemporaryDirectory() + "hingeflow-conformance-" +
-                std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log";
+        path_ = seed::UniqueTemporaryPath("hingeflow-conformance") + ".log";
         std::remove(path_.c_str());
     }
     void TearDown() override { std::remove(path_.c_str()); }

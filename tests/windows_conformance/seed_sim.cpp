@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace seed {
 
 void ResetPlatform() {
@@ -43,6 +45,10 @@ void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyb
 std::string TemporaryDirectory() {
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/";
+}
+
+unsigned long ProcessId() {
+    return static_cast<unsigned long>(getpid());
 }
 
 bool OnSimulator() {
