@@ -40,9 +40,8 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
     state.counters["allocs/iter"] =
         benchmark::Counter(static_cast<double>(allocations), benchmark::Counter::kAvgIterations);
     if (mustBeZero && allocations != 0) {
-        g_violations.push_back(name + ": " + std::to_string(allocations) +
-                               " allocations in " + std::to_string(state.iterations()) +
-                               " iterations");
+        g_violations.push_back(name + ": " + std::to_string(allocations) + " allocations in " +
+                               std::to_string(state.iterations()) + " iterations");
     }
 }
 
@@ -160,7 +159,7 @@ void BM_CensusPlatformCallsOnly(benchmark::State& state) {
     {
         AllocationScope scope;
         for (auto _ : state) {
-            benchmark::DoNotOptimize(bare::Census(bare::kMouseClass, bare::kMouseText));
+            benchmark::DoNotOptimize(bare::Census(interface_class::kMouse, bare::kMouseText));
         }
         allocations = scope.Count();
     }

@@ -16,9 +16,9 @@ namespace {
 GUID InterfaceClass(FuzzedDataProvider& in) {
     switch (in.ConsumeIntegralInRange(0, 3)) {
     case 0:
-        return sim::kMouseInterfaceClass;
+        return interface_class::kMouse;
     case 1:
-        return sim::kKeyboardInterfaceClass;
+        return interface_class::kKeyboard;
     case 2:
         return GetDeviceInterfaceGuid(in.ConsumeIntegral<DeviceKind>());
     default: {
@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             sim::SetReportedDetailSize(id, detail);
         }
         if (present) {
-            mice += SameGuid(interfaceClass, sim::kMouseInterfaceClass) ? 1 : 0;
-            keyboards += SameGuid(interfaceClass, sim::kKeyboardInterfaceClass) ? 1 : 0;
+            mice += SameGuid(interfaceClass, interface_class::kMouse) ? 1 : 0;
+            keyboards += SameGuid(interfaceClass, interface_class::kKeyboard) ? 1 : 0;
         }
     }
     if (in.ConsumeBool()) {
@@ -92,8 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::int32_t count = CountInputDevices(kind);
     fuzz::Check(count >= 0, "a negative census");
-    fuzz::Check(kind == kMouseKind ? count <= mice
-                                   : kind == kKeyboardKind ? count <= keyboards : count == 0,
+    fuzz::Check(kind == kMouseKind      ? count <= mice
+                : kind == kKeyboardKind ? count <= keyboards
+                                        : count == 0,
                 "more devices counted than are present");
     const std::int32_t builtIn = ReadBuiltInKeyboardNumber();
     fuzz::Check(builtIn >= 0, "a negative built-in number");

@@ -1,22 +1,12 @@
 #include "trigger/input_census.h"
 
+#include "platform/device_interface_classes.h"
 #include "platform/setup_api.h"
 #include "platform/unique_handle.h"
 
 #include <cstddef>
 
 namespace {
-
-constexpr GUID kKeyboardClass = {
-    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-constexpr GUID kMouseClass = {
-    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-constexpr GUID kHidClass = {
-    0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-constexpr GUID kUsbHubClass = {
-    0xf18a0e88, 0xc30c, 0x11d0, {0x88, 0x15, 0x00, 0xa0, 0xc9, 0x06, 0xbe, 0xd8}};
-constexpr GUID kUsbDeviceClass = {
-    0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
 
 constexpr WCHAR kMouseDescription[] = L"HID-compliant mouse";
 constexpr WCHAR kKeyboardDescription[] = L"HID Keyboard Device";
@@ -60,15 +50,15 @@ bool DescriptionIs(const WCHAR* text, DWORD returnedBytes, std::size_t capacityB
 GUID GetDeviceInterfaceGuid(DeviceKind kind) {
     switch (kind) {
     case kMouseKind:
-        return kMouseClass;
+        return interface_class::kMouse;
     case kHidKind:
-        return kHidClass;
+        return interface_class::kHid;
     case kUsbHubKind:
-        return kUsbHubClass;
+        return interface_class::kUsbHub;
     case kUsbDeviceKind:
-        return kUsbDeviceClass;
+        return interface_class::kUsbDevice;
     default:
-        return kKeyboardClass;
+        return interface_class::kKeyboard;
     }
 }
 

@@ -3,6 +3,7 @@
 // faces of the platform layer, so the simulator benchmarks and the Wine probe share it.
 #pragma once
 
+#include "platform/device_interface_classes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/setup_api.h"
@@ -11,10 +12,6 @@
 
 namespace bare {
 
-inline constexpr GUID kKeyboardClass = {
-    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-inline constexpr GUID kMouseClass = {
-    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
 inline constexpr WCHAR kMouseText[] = L"HID-compliant mouse";
 inline constexpr WCHAR kKeyboardText[] = L"HID Keyboard Device";
 
@@ -39,7 +36,8 @@ inline DWORD ReadValue(const char* name, BYTE* data, DWORD capacity) {
 }
 
 inline int Census(const GUID& cls, const WCHAR* expected) {
-    HDEVINFO set = SetupDiGetClassDevsW(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -60,8 +58,7 @@ inline int Census(const GUID& cls, const WCHAR* expected) {
         if (size > sizeof detail ||
             !SetupDiGetDeviceInterfaceDetailW(set, &iface, &detail.head, size, &size, &device) ||
             !SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_DEVICEDESC, nullptr,
-                                               reinterpret_cast<PBYTE>(text), sizeof text,
-                                               &size)) {
+                                               reinterpret_cast<PBYTE>(text), sizeof text, &size)) {
             continue;
         }
         count += std::memcmp(text, expected, sizeof kMouseText) == 0 ? 1 : 0;
@@ -76,8 +73,8 @@ inline bool Decision() {
     char trigger[2048];
     ReadValue("BuiltInHIDKeyboardNumber", reinterpret_cast<BYTE*>(&builtIn), sizeof builtIn);
     ReadValue("HingeflowTriggerDevice", reinterpret_cast<BYTE*>(trigger), sizeof trigger);
-    const int mice = Census(kMouseClass, kMouseText);
-    const int keyboards = Census(kKeyboardClass, kKeyboardText);
+    const int mice = Census(interface_class::kMouse, kMouseText);
+    const int keyboards = Census(interface_class::kKeyboard, kKeyboardText);
     if (mice < 1 || keyboards <= static_cast<int>(builtIn)) {
         return false;
     }
@@ -97,9 +94,9 @@ inline bool Decision() {
         RegSetValueExA(key, "ConvertibleSlateMode", 0, REG_DWORD,
                        reinterpret_cast<const BYTE*>(&temporary), sizeof temporary);
     }
-    const bool written = RegSetValueExA(key, "ConvertibleSlateMode", 0, REG_DWORD,
-                                        reinterpret_cast<const BYTE*>(&laptop),
-                                        sizeof laptop) == ERROR_SUCCESS;
+    const bool written =
+        RegSetValueExA(key, "ConvertibleSlateMode", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&laptop), sizeof laptop) == ERROR_SUCCESS;
     RegCloseKey(key);
     return written;
 }

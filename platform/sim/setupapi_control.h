@@ -2,18 +2,12 @@
 // of one interface class and has a device description (SPDRP_DEVICEDESC).
 #pragma once
 
-#include "platform/sim/types.h"
+#include "platform/device_interface_classes.h"
 
 #include <string>
 #include <vector>
 
 namespace sim {
-
-// The standard interface classes of HID mice and keyboards, as the Windows SDK defines them.
-inline constexpr GUID kMouseInterfaceClass = {
-    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-inline constexpr GUID kKeyboardInterfaceClass = {
-    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
 
 // Adds a device with one interface of `interfaceClass`; returns the device's id.
 int AddDeviceInterface(const GUID& interfaceClass, const std::wstring& description,

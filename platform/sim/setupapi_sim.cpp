@@ -435,11 +435,11 @@ int AddDeviceInterface(const GUID& interfaceClass, const std::wstring& descripti
 }
 
 int AddHidMouse(const std::wstring& description, bool present) {
-    return AddDeviceInterface(kMouseInterfaceClass, description, present);
+    return AddDeviceInterface(interface_class::kMouse, description, present);
 }
 
 int AddHidKeyboard(const std::wstring& description, bool present) {
-    return AddDeviceInterface(kKeyboardInterfaceClass, description, present);
+    return AddDeviceInterface(interface_class::kKeyboard, description, present);
 }
 
 void SetDevicePresent(int deviceId, bool present) {

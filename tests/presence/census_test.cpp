@@ -105,7 +105,7 @@ TEST_F(CensusTest, InterfaceThatCannotBeReadIsSkippedAndTheWalkGoesOn) {
         int count;
     } cases[] = {
         {"enumeration fails at its index",
-         [](int) { sim::FailEnumerationAt(sim::kMouseInterfaceClass, 1, ERROR_INVALID_DATA); }, 2},
+         [](int) { sim::FailEnumerationAt(interface_class::kMouse, 1, ERROR_INVALID_DATA); }, 2},
         {"detail size request fails",
          [](int) { sim::FailCall("SetupDiGetDeviceInterfaceDetailW", 3); }, 2},
         {"no size reported: the one before must not be reused",

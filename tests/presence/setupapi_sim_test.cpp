@@ -13,7 +13,7 @@ namespace {
 
 constexpr BYTE kSentinel = 0xCD;
 constexpr DWORD kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-const GUID kMouse = sim::kMouseInterfaceClass;
+const GUID kMouse = interface_class::kMouse;
 constexpr DWORD kInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 
 bool Untouched(const std::vector<BYTE>& buffer, std::size_t from) {

@@ -20,8 +20,6 @@ namespace {
 using Lines = std::vector<std::string>;
 using Values = std::vector<DWORD>;
 
-const GUID kUsbDeviceClass = {
-    0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
 // Never dereferenced: the hooks must not look at the event data.
 LPVOID const kOpaqueData = reinterpret_cast<LPVOID>(0x1);
 
@@ -93,7 +91,7 @@ TEST_F(TriggerServiceTest, ArrivalResumeAndRemovalSwitchOnTheCheckAlone) {
 
 TEST_F(TriggerServiceTest, EventsGivingNoReasonToSwitchOnlyLog) {
     // Any USB device's arrival runs the check; a memory stick is no external input.
-    sim::AddDeviceInterface(kUsbDeviceClass, L"USB Mass Storage Device");
+    sim::AddDeviceInterface(interface_class::kUsbDevice, L"USB Mass Storage Device");
     service.OnDeviceEvent(DBT_DEVICEARRIVAL, kOpaqueData);
     service.onPowerEvent(PBT_APMRESUMEAUTOMATIC, kOpaqueData);
     const int checks = sim::CountCalls("SetupDiGetClassDevsW");

@@ -2,6 +2,7 @@
 // calls do in a process that the SCM did not start.
 #include "tests/windows_conformance/platform_seed.h"
 
+#include "platform/device_interface_classes.h"
 #include "platform/device_notification.h"
 #include "platform/event_log.h"
 #include "platform/process.h"
@@ -159,8 +160,7 @@ struct UsbFilter {
         auto* record = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(bytes);
         record->dbcc_size = 32;
         record->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        record->dbcc_classguid = {
-            0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
+        record->dbcc_classguid = interface_class::kUsbDevice;
     }
     alignas(DEV_BROADCAST_DEVICEINTERFACE_W) BYTE bytes[1024] = {};
 };

@@ -2,6 +2,7 @@
 // keyboard present.
 #include "tests/windows_conformance/platform_seed.h"
 
+#include "platform/device_interface_classes.h"
 #include "platform/process.h"
 #include "platform/setup_api.h"
 
@@ -15,12 +16,6 @@
 
 namespace {
 
-const GUID kMouseClass = {
-    0x378de44c, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-const GUID kKeyboardClass = {
-    0x884b96c3, 0x56ef, 0x11d1, {0xbc, 0x8c, 0x00, 0xa0, 0xc9, 0x14, 0x05, 0xdd}};
-const GUID kUsbDeviceClass = {
-    0xa5dcbf10, 0x6530, 0x11d2, {0x90, 0x1f, 0x00, 0xc0, 0x4f, 0xb9, 0x51, 0xed}};
 constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 constexpr DWORD kUntouched = 0xdeadbeef;
 
@@ -86,7 +81,7 @@ protected:
 };
 
 TEST_F(SetupApiConformance, EachInputClassHoldsOneInterfaceThenNoMoreItems) {
-    for (const GUID* interfaceClass : {&kMouseClass, &kKeyboardClass}) {
+    for (const GUID* interfaceClass : {&interface_class::kMouse, &interface_class::kKeyboard}) {
         HDEVINFO set = SetupDiGetClassDevsW(interfaceClass, nullptr, nullptr, kPresentInterfaces);
         ASSERT_NE(set, INVALID_HANDLE_VALUE);
         SP_DEVICE_INTERFACE_DATA data{};
@@ -101,22 +96,23 @@ TEST_F(SetupApiConformance, EachInputClassHoldsOneInterfaceThenNoMoreItems) {
 }
 
 TEST_F(SetupApiConformance, ClassWithoutPresentInterfacesEndsAtOnce) {
-    set_ = SetupDiGetClassDevsW(&kUsbDeviceClass, nullptr, nullptr, kPresentInterfaces);
+    set_ = SetupDiGetClassDevsW(&interface_class::kUsbDevice, nullptr, nullptr, kPresentInterfaces);
     ASSERT_NE(set_, INVALID_HANDLE_VALUE);
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     SetLastError(kUntouched);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kUsbDeviceClass, 0, &data));
+    EXPECT_FALSE(
+        SetupDiEnumDeviceInterfaces(set_, nullptr, &interface_class::kUsbDevice, 0, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 }
 
 TEST_F(SetupApiConformance, InterfaceRecordOfWrongSizeIsRefused) {
-    set_ = SetupDiGetClassDevsW(&kMouseClass, nullptr, nullptr, kPresentInterfaces);
+    set_ = SetupDiGetClassDevsW(&interface_class::kMouse, nullptr, nullptr, kPresentInterfaces);
     ASSERT_NE(set_, INVALID_HANDLE_VALUE);
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = 0;
     SetLastError(kUntouched);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kMouseClass, 0, &data));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &interface_class::kMouse, 0, &data));
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
 }
 
@@ -124,20 +120,20 @@ TEST_F(SetupApiConformance, EnumeratingAnInvalidSetIsInvalidHandle) {
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     SetLastError(kUntouched);
-    EXPECT_FALSE(
-        SetupDiEnumDeviceInterfaces(INVALID_HANDLE_VALUE, nullptr, &kMouseClass, 0, &data));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(INVALID_HANDLE_VALUE, nullptr,
+                                             &interface_class::kMouse, 0, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(SetupApiConformance, DetailSizeRequestFailsWithTheSizeOfHeadAndPath) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     const DWORD size = RequiredDetailSize();
     EXPECT_GT(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
     EXPECT_LE(size, sizeof(DetailBuffer));
 }
 
 TEST_F(SetupApiConformance, DetailFetchGivesTerminatedPathAndOwningDevice) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     FetchDetail();
     const std::size_t units =
         (sizeof detail_ - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
@@ -151,7 +147,7 @@ TEST_F(SetupApiConformance, DetailFetchGivesTerminatedPathAndOwningDevice) {
 }
 
 TEST_F(SetupApiConformance, DetailRefusesWrongHeadSizeAndTooSmallBuffer) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     const DWORD size = RequiredDetailSize();
     device_.cbSize = sizeof device_;
 
@@ -171,7 +167,7 @@ TEST_F(SetupApiConformance, DetailRefusesWrongHeadSizeAndTooSmallBuffer) {
 // Windows checks the size field of the device record that receives the owner; Wine fills it
 // whatever that field says.
 TEST_F(SetupApiConformance, DetailChecksDeviceRecordSizeExceptUnderWine) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     const DWORD size = RequiredDetailSize();
     detail_.head.cbSize = sizeof detail_.head;
     device_.cbSize = 0;
@@ -181,9 +177,10 @@ TEST_F(SetupApiConformance, DetailChecksDeviceRecordSizeExceptUnderWine) {
 }
 
 TEST_F(SetupApiConformance, DescriptionIsTerminatedTextWithItsByteSize) {
-    for (const GUID* interfaceClass : {&kMouseClass, &kKeyboardClass}) {
-        const std::wstring expected =
-            interfaceClass == &kMouseClass ? L"HID-compliant mouse" : L"HID Keyboard Device";
+    for (const GUID* interfaceClass : {&interface_class::kMouse, &interface_class::kKeyboard}) {
+        const std::wstring expected = interfaceClass == &interface_class::kMouse
+                                          ? L"HID-compliant mouse"
+                                          : L"HID Keyboard Device";
         SCOPED_TRACE(testing::PrintToString(expected));
         OpenFirstInterface(*interfaceClass);
         FetchDetail();
@@ -207,7 +204,7 @@ TEST_F(SetupApiConformance, DescriptionIsReturnedExactlyAsStored) {
          {L"hid-compliant mouse", L"HID-compliant mouse ", L"Wine HID device", L""}) {
         SCOPED_TRACE(testing::PrintToString(description));
         seed::InputDevices(description, L"HID Keyboard Device");
-        OpenFirstInterface(kMouseClass);
+        OpenFirstInterface(interface_class::kMouse);
         FetchDetail();
         WCHAR text[1024] = {};
         ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyW(set_, &device_, SPDRP_DEVICEDESC, nullptr,
@@ -220,7 +217,7 @@ TEST_F(SetupApiConformance, DescriptionIsReturnedExactlyAsStored) {
 }
 
 TEST_F(SetupApiConformance, DescriptionIntoSmallBufferIsInsufficientWithRequiredSize) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     FetchDetail();
     BYTE small[4];
     DWORD size = kUntouched;
@@ -232,7 +229,7 @@ TEST_F(SetupApiConformance, DescriptionIntoSmallBufferIsInsufficientWithRequired
 }
 
 TEST_F(SetupApiConformance, DescriptionNeedsADeviceRecordOfTheRightSize) {
-    OpenFirstInterface(kMouseClass);
+    OpenFirstInterface(interface_class::kMouse);
     FetchDetail();
     device_.cbSize = 0;
     WCHAR text[1024];
