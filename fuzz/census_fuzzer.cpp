@@ -1,8 +1,9 @@
 // The census and the presence check over any set of interfaces and devices: descriptions of any
-// length with or without their zero, any reported detail size, failures at any step, and any
-// trigger value and built-in number.
+// length with or without their zero, any driver properties, any reported detail size, failures
+// at any step, and any trigger value and built-in number.
 #include "config/config_values.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/device_properties.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
 #include "trigger/input_census.h"
@@ -56,6 +57,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (in.ConsumeIntegralInRange(0, 7) == 0) {
             sim::SetDescriptionReadError(id, fuzz::ErrorCode(in));
+        }
+        if (in.ConsumeIntegralInRange(0, 3) == 0) {
+            if (in.ConsumeBool()) {
+                sim::InstallDriver(id,
+                                   in.ConsumeBool() ? L"hid_device_system_keyboard"
+                                                    : L"HID_DEVICE_SYSTEM_MOUSE",
+                                   in.ConsumeBool() ? L"keyboard.inf" : L"msmouse.inf");
+            } else {
+                sim::SetDeviceProperty(id,
+                                       in.ConsumeBool() ? device_property::kMatchingDeviceId
+                                                        : device_property::kDriverInfPath,
+                                       in.ConsumeIntegralInRange<DEVPROPTYPE>(0, 0x20),
+                                       fuzz::Bytes(in, in.ConsumeBool() ? 64 : 4096));
+            }
         }
         if (in.ConsumeIntegralInRange(0, 3) == 0) {
             const DWORD detail = in.ConsumeBool() ? sim::kNoDetailSizeReported

@@ -1,10 +1,12 @@
-// SetupAPI device-interface enumeration (setupapi).
+// SetupAPI device-interface enumeration and device properties (setupapi).
 #pragma once
 
 #include "platform/windows_base.h"
 
 #ifdef _WIN32
 #include <setupapi.h>
+// After setupapi.h, which the SDK requires before it for DEVPROPKEY.
+#include <devpropdef.h>
 #else
 HDEVINFO SetupDiGetClassDevsW(const GUID* ClassGuid, LPCWSTR Enumerator, HWND hwndParent,
                               DWORD Flags);
@@ -20,5 +22,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
                                        DWORD Property, PDWORD PropertyRegDataType,
                                        PBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                        PDWORD RequiredSize);
+BOOL SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                               const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
+                               PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize,
+                               DWORD Flags);
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 #endif

@@ -16,6 +16,8 @@ constexpr DeviceKind kUsbDeviceKind = 4;
 
 GUID GetDeviceInterfaceGuid(DeviceKind kind);
 
-// Present interfaces of the kind's class whose device is described exactly as a standard HID
-// mouse (kind 1) or keyboard (kind 0); 0 for every other kind, without a platform call.
+// Present interfaces of the kind's class whose device is a standard HID mouse (kind 1) or
+// keyboard (kind 0): described exactly as Windows describes one in English, or, in any display
+// language, installed by Windows' own driver for it. 0 for every other kind, without a platform
+// call.
 std::int32_t CountInputDevices(DeviceKind kind);

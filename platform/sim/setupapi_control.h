@@ -1,5 +1,6 @@
 // Simulator face only: test controls of the simulated SetupAPI. Each device owns one interface
-// of one interface class and has a device description (SPDRP_DEVICEDESC).
+// of one interface class and has a device description (SPDRP_DEVICEDESC); it has no other
+// property until a test gives it one.
 #pragma once
 
 #include "platform/device_interface_classes.h"
@@ -27,6 +28,14 @@ void SetDeviceDescriptionData(int deviceId, const std::vector<BYTE>& data);
 // Reading the description fails with `code` (ERROR_INVALID_DATA is what a missing value
 // gives); 0 makes it readable again.
 void SetDescriptionReadError(int deviceId, DWORD code);
+
+// A device property as SetupDiGetDevicePropertyW returns it: stored as given, any type, any
+// bytes; a later call for the same key replaces it, and DEVPROP_TYPE_EMPTY removes it.
+void SetDeviceProperty(int deviceId, const DEVPROPKEY& key, DEVPROPTYPE type,
+                       const std::vector<BYTE>& data);
+// The driver Windows installed on the device: the ID it matched and its INF's file name, as the
+// two string properties Windows sets at installation.
+void InstallDriver(int deviceId, const std::wstring& matchingDeviceId, const std::wstring& infName);
 
 // The device path that the interface detail carries; the detail's size follows from it.
 void SetDevicePath(int deviceId, const std::wstring& path);

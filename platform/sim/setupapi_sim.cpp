@@ -1,14 +1,17 @@
-// Simulator face only: SetupAPI device-interface enumeration over a table of simulated devices,
-// each owning one interface. Semantics follow the Win32 documentation and Wine's setupapi.
+// Simulator face only: SetupAPI device-interface enumeration and device properties over a table
+// of simulated devices, each owning one interface. Semantics follow the Win32 documentation and
+// Wine's setupapi.
 //
 // A census must not allocate: device information sets come from a fixed pool, and every
 // operation only walks the device table, which is built (and may allocate) by the controls.
 #include "platform/setup_api.h"
 
+#include "platform/device_properties.h"
 #include "platform/process.h"
 #include "platform/sim/core.h"
 #include "platform/sim/setupapi_control.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +23,6 @@
 
 namespace {
 
-constexpr DWORD kErrorInvalidFlags = 1004;
 // setupapi.h values: properties above the last one are refused with their own code.
 constexpr DWORD kSpdrpMaximumProperty = 0x25;
 constexpr DWORD kErrorInvalidRegProperty = 0xE0000209u;
@@ -41,9 +43,16 @@ struct PresenceChange {
     Presence presence;
 };
 
+struct Property {
+    DEVPROPKEY key;
+    DEVPROPTYPE type;
+    std::vector<BYTE> data;
+};
+
 struct Device {
     GUID interfaceClass;
     std::vector<BYTE> description;
+    std::vector<Property> properties;
     std::wstring path;
     std::vector<PresenceChange> history;
     DWORD descriptionError = 0;
@@ -84,6 +93,10 @@ State& TheState() {
 
 bool SameGuid(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+bool SameKey(const DEVPROPKEY& a, const DEVPROPKEY& b) {
+    return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
 
 BOOL Fail(DWORD code) {
@@ -195,7 +208,7 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* ClassGuid, LPCWSTR Enumerator, HWND hw
     if ((Flags & DIGCF_ALLCLASSES) == 0 && ClassGuid == nullptr) {
         error = ERROR_INVALID_PARAMETER;
     } else if ((Flags & ~kKnownFlags) != 0) {
-        error = kErrorInvalidFlags;
+        error = ERROR_INVALID_FLAGS;
     } else if (Enumerator != nullptr) {
         error = ERROR_CALL_NOT_IMPLEMENTED; // enumerator filters are not simulated
     }
@@ -404,6 +417,65 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     return TRUE;
 }
 
+BOOL SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                               const DEVPROPKEY* PropertyKey, DEVPROPTYPE* PropertyType,
+                               PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize,
+                               DWORD Flags) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    const DEVPROPKEY shown = PropertyKey != nullptr ? *PropertyKey : DEVPROPKEY{};
+    if (const DWORD fault = sim::core::Enter(
+            "SetupDiGetDevicePropertyW", ERROR_NOT_FOUND,
+            "%p, %s, " HF_GUID_FORMAT " %u, %s, %s, %u, %s, %#x", DeviceInfoSet,
+            Given(DeviceInfoData, "devinfo"), HF_GUID_ARGS(shown.fmtid),
+            static_cast<unsigned>(shown.pid), Given(PropertyType, "type"),
+            Given(PropertyBuffer, "buffer"), static_cast<unsigned>(PropertyBufferSize),
+            Given(RequiredSize, "size"), static_cast<unsigned>(Flags))) {
+        return Fail(fault);
+    }
+    const SetSlot* set = FindSet(DeviceInfoSet);
+    if (set == nullptr) {
+        return Fail(ERROR_INVALID_HANDLE);
+    }
+    if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const Device* device = DeviceInSet(*set, DeviceInfoData->Reserved);
+    if (device == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (PropertyKey == nullptr) {
+        return Fail(ERROR_INVALID_DATA);
+    }
+    if (PropertyType == nullptr || (PropertyBuffer == nullptr && PropertyBufferSize != 0)) {
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    }
+    if (Flags != 0) {
+        return Fail(ERROR_INVALID_FLAGS);
+    }
+    const Property* property = nullptr;
+    for (const Property& candidate : device->properties) {
+        if (SameKey(candidate.key, shown)) {
+            property = &candidate;
+        }
+    }
+    // A missing property reads as the empty type with no size, as the documentation has it.
+    const DWORD dataSize = property != nullptr ? static_cast<DWORD>(property->data.size()) : 0;
+    *PropertyType = property != nullptr ? property->type : DEVPROP_TYPE_EMPTY;
+    if (RequiredSize != nullptr) {
+        *RequiredSize = dataSize;
+    }
+    if (property == nullptr) {
+        return Fail(ERROR_NOT_FOUND);
+    }
+    if (PropertyBuffer == nullptr || PropertyBufferSize < dataSize) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (dataSize != 0) {
+        std::memcpy(PropertyBuffer, property->data.data(), dataSize);
+    }
+    return TRUE;
+}
+
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
     if (const DWORD fault =
@@ -462,6 +534,26 @@ void SetDeviceDescriptionData(int deviceId, const std::vector<BYTE>& data) {
 void SetDescriptionReadError(int deviceId, DWORD code) {
     std::lock_guard<std::recursive_mutex> lock(core::Mutex());
     DeviceById(deviceId).descriptionError = code;
+}
+
+void SetDeviceProperty(int deviceId, const DEVPROPKEY& key, DEVPROPTYPE type,
+                       const std::vector<BYTE>& data) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    std::vector<Property>& properties = DeviceById(deviceId).properties;
+    properties.erase(std::remove_if(properties.begin(), properties.end(),
+                                    [&](const Property& p) { return SameKey(p.key, key); }),
+                     properties.end());
+    if (type != DEVPROP_TYPE_EMPTY) {
+        properties.push_back(Property{key, type, data});
+    }
+}
+
+void InstallDriver(int deviceId, const std::wstring& matchingDeviceId,
+                   const std::wstring& infName) {
+    SetDeviceProperty(deviceId, device_property::kMatchingDeviceId, DEVPROP_TYPE_STRING,
+                      TerminatedBytes(matchingDeviceId));
+    SetDeviceProperty(deviceId, device_property::kDriverInfPath, DEVPROP_TYPE_STRING,
+                      TerminatedBytes(infName));
 }
 
 void SetDevicePath(int deviceId, const std::wstring& path) {

@@ -53,8 +53,9 @@ std::vector<std::string> RegistryLines(const sim::Call& c) {
     }
     if (c.op == "RegSetValueExA") {
         // The passage through 10 is written without checking.
-        return Has(c.args, "data=10") ? std::vector<std::string>{}
-                                  : std::vector<std::string>{"E:set ConvertibleSlateMode failed: 5"};
+        return Has(c.args, "data=10")
+                   ? std::vector<std::string>{}
+                   : std::vector<std::string>{"E:set ConvertibleSlateMode failed: 5"};
     }
     if (c.op != "RegQueryValueExA") {
         return {};
@@ -96,7 +97,8 @@ bool InOrder(const std::vector<std::string>& seen, const std::vector<std::string
 }
 
 std::string SlateMode() {
-    const auto value = sim::GetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue);
+    const auto value =
+        sim::GetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue);
     return value ? std::to_string(*value) : "none";
 }
 
@@ -116,8 +118,9 @@ struct Machine {
 
 // Each hook on an object of its own; the presence check's retries absorb any one failed census
 // call, so only the registry's failures change the outcome.
-Operation Hook(const std::string& name, Machine machine, std::function<void(HingeflowService&)> hook,
-               const std::string& line, const std::string& switchedTo) {
+Operation Hook(const std::string& name, Machine machine,
+               std::function<void(HingeflowService&)> hook, const std::string& line,
+               const std::string& switchedTo) {
     return {name, machine,
             [hook] {
                 HingeflowService service;
@@ -126,10 +129,10 @@ Operation Hook(const std::string& name, Machine machine, std::function<void(Hing
             },
             [line, switchedTo, machine](const sim::Call& c) {
                 const std::vector<std::string> lines = RegistryLines(c);
-                const bool switchFailed = c.op != "RegSetValueExA"
-                                              ? Has(c.args, "PriorityControl") ||
-                                                    Has(c.args, kSlateModeValue)
-                                              : !lines.empty();
+                const bool switchFailed =
+                    c.op != "RegSetValueExA"
+                        ? Has(c.args, "PriorityControl") || Has(c.args, kSlateModeValue)
+                        : !lines.empty();
                 if (switchFailed) {
                     return Expectation{std::to_string(machine.mode), Plus(lines, line + "0")};
                 }
@@ -162,7 +165,8 @@ std::vector<Operation> Operations() {
              const std::string step = c.op == "GetModuleFileNameW" ? "get module file name"
                                       : c.op == "OpenSCManagerW"   ? "open service control manager"
                                                                    : "create service";
-             return Expectation{"-1", {"C:Couldn't " + step + ": 5", "C:Couldn't install service: 5"}};
+             return Expectation{"-1",
+                                {"C:Couldn't " + step + ": 5", "C:Couldn't install service: 5"}};
          }},
         {"uninstall of a stopped service",
          [] { sim::AddService(InstalledHingeflow(), SERVICE_STOPPED); },
@@ -184,7 +188,9 @@ std::vector<Operation> Operations() {
              InitLog();
              return std::string(g_logEnabled ? "on" : "off");
          },
-         [](const sim::Call&) { return Expectation{"off", {}}; }},
+         [](const sim::Call&) {
+             return Expectation{"off", {}};
+         }},
         {"readers", Machine{0, false},
          [] {
              const std::string trigger = ReadConfigString(kConfigKeyPath, kTriggerDeviceValue);
@@ -198,9 +204,10 @@ std::vector<Operation> Operations() {
              return Expectation{number ? "|0" : "|1", RegistryLines(c)};
          }},
         {"switch to tablet mode", laptop, [] { return std::to_string(SetTabletMode(0, false)); },
-         [](const sim::Call& c) { return Expectation{"0", RegistryLines(c)}; }},
-        {"start-up switch", tablet,
-         [] { return std::to_string(InitializeConvertibleSlateMode()); },
+         [](const sim::Call& c) {
+             return Expectation{"0", RegistryLines(c)};
+         }},
+        {"start-up switch", tablet, [] { return std::to_string(InitializeConvertibleSlateMode()); },
          [](const sim::Call& c) {
              return Expectation{"0", Plus(RegistryLines(c), "V:InitializeConvertibleSlateMode: 0")};
          }},
@@ -212,8 +219,20 @@ std::vector<Operation> Operations() {
              // The walk's closing call failing is passed over like any other index.
              return Expectation{Has(c.args, ", 2, ") ? "2" : "1", {}};
          }},
+        {"census in German",
+         [] {
+             sim::InstallDriver(sim::AddHidKeyboard(L"HID-Tastatur"), L"hid_device_system_keyboard",
+                                L"keyboard.inf");
+         },
+         [] { return std::to_string(CountInputDevices(kKeyboardKind)); },
+         [](const sim::Call& c) {
+             const bool closing = c.op == "SetupDiEnumDeviceInterfaces" && Has(c.args, ", 1, ");
+             return Expectation{closing ? "1" : "0", {}};
+         }},
         {"presence check", docked, [] { return std::to_string(IsExternalInputAttached()); },
-         [](const sim::Call& c) { return Expectation{"1", RegistryLines(c)}; }},
+         [](const sim::Call& c) {
+             return Expectation{"1", RegistryLines(c)};
+         }},
         {"onStart", tablet,
          [] {
              HingeflowService service;
@@ -240,15 +259,18 @@ std::vector<Operation> Operations() {
              return SlateMode();
          },
          noLines("0")},
-        Hook("arrival", docked,
-             [](HingeflowService& s) { s.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr); },
-             "V:exit tablet mode: ", "1"),
-        Hook("removal", laptop,
-             [](HingeflowService& s) { s.OnDeviceEvent(DBT_DEVICEREMOVECOMPLETE, nullptr); },
-             "V:enter tablet mode: ", "0"),
-        Hook("resume", docked,
-             [](HingeflowService& s) { s.onPowerEvent(PBT_APMRESUMEAUTOMATIC, nullptr); },
-             "V:resume and exit tablet mode: ", "1"),
+        Hook(
+            "arrival", docked,
+            [](HingeflowService& s) { s.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr); },
+            "V:exit tablet mode: ", "1"),
+        Hook(
+            "removal", laptop,
+            [](HingeflowService& s) { s.OnDeviceEvent(DBT_DEVICEREMOVECOMPLETE, nullptr); },
+            "V:enter tablet mode: ", "0"),
+        Hook(
+            "resume", docked,
+            [](HingeflowService& s) { s.onPowerEvent(PBT_APMRESUMEAUTOMATIC, nullptr); },
+            "V:resume and exit tablet mode: ", "1"),
         {"service role", tablet,
          [] {
              sim::PlayScm({Control(SERVICE_CONTROL_DEVICEEVENT, DBT_DEVICEARRIVAL, true),
@@ -268,8 +290,8 @@ std::vector<Operation> Operations() {
                  return Expectation{"0 none", {}};
              }
              if (c.op == "RegisterDeviceNotificationW") {
-                 return Expectation{"0 1", {"E:RegisterDeviceNotification failed",
-                                            "V:HingeflowService OnStop"}};
+                 return Expectation{
+                     "0 1", {"E:RegisterDeviceNotification failed", "V:HingeflowService OnStop"}};
              }
              if (c.op == "SetServiceStatus" && Has(c.args, " 4 ")) {
                  // Never seen running, the service gets no control, and the SCM gives up on it.
@@ -302,7 +324,8 @@ TEST_F(SystemFaultSweep, EveryFailedCallGivesItsOutcomeAndLeavesNothingOpen) {
         }
         for (std::size_t nth = 1; nth <= calls.size(); ++nth) {
             const sim::Call& failed = calls[nth - 1];
-            SCOPED_TRACE("call " + std::to_string(nth) + ": " + failed.op + "(" + failed.args + ")");
+            SCOPED_TRACE("call " + std::to_string(nth) + ": " + failed.op + "(" + failed.args +
+                         ")");
             sim::Reset();
             operation.seed();
             std::string result;
@@ -316,9 +339,10 @@ TEST_F(SystemFaultSweep, EveryFailedCallGivesItsOutcomeAndLeavesNothingOpen) {
             }
             sim::Call described = failed;
             if (failed.op == "RegOpenKeyExA") {
-                described.args += " #" + std::to_string(std::count_if(
-                    calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(nth),
-                    [](const sim::Call& c) { return c.op == "RegOpenKeyExA"; }));
+                described.args +=
+                    " #" + std::to_string(std::count_if(
+                               calls.begin(), calls.begin() + static_cast<std::ptrdiff_t>(nth),
+                               [](const sim::Call& c) { return c.op == "RegOpenKeyExA"; }));
             }
             const Expectation expected = operation.expect(described);
             EXPECT_EQ(sim::FaultsFired(), 1);

@@ -1,5 +1,6 @@
 #include "trigger/input_census.h"
 
+#include "platform/device_properties.h"
 #include "platform/sim/setupapi_control.h"
 #include "tests/presence/guid_text.h"
 #include "tests/support/sim_test.h"
@@ -142,6 +143,64 @@ TEST_F(CensusTest, InterfaceThatCannotBeReadIsSkippedAndTheWalkGoesOn) {
             EXPECT_LE(size, kDetailBufferBytes) << args;
         }
     }
+}
+
+// Beyond English Windows describes the standard devices in the display language; what installed
+// them says what they are. Only Windows' own entry for the standard device counts.
+TEST_F(CensusTest, StandardDevicesCountInAnyLanguageByTheDriverWindowsInstalled) {
+    const std::wstring keyboardId = L"hid_device_system_keyboard";
+    const struct {
+        const char* name;
+        DeviceKind kind;
+        std::wstring description;
+        std::wstring matchingId;
+        std::wstring inf;
+        int count;
+    } cases[] = {
+        {"German keyboard", kKeyboardKind, L"HID-Tastatur", keyboardId, L"keyboard.inf", 1},
+        {"German mouse, ID and INF in capitals", kMouseKind, L"HID-konforme Maus",
+         L"HID_DEVICE_SYSTEM_MOUSE", L"MSMOUSE.INF", 1},
+        {"English keyboard, no driver properties", kKeyboardKind, L"HID Keyboard Device", L"", L"",
+         1},
+        {"German keyboard, no driver properties", kKeyboardKind, L"HID-Tastatur", L"", L"", 0},
+        {"vendor keyboard, English", kKeyboardKind, L"Contoso Keyboard", L"HID\\VID_1234&PID_5678",
+         L"oem12.inf", 0},
+        {"vendor INF on the reserved ID", kKeyboardKind, L"Contoso Tastatur", keyboardId,
+         L"oem12.inf", 0},
+        {"in-box INF, another entry", kKeyboardKind, L"Tastatur", L"hid\\vid_045e&pid_0750",
+         L"keyboard.inf", 0},
+        {"mouse driver on a keyboard interface", kKeyboardKind, L"HID-konforme Maus",
+         L"hid_device_system_mouse", L"msmouse.inf", 0},
+        {"ID with a tail", kKeyboardKind, L"HID-Tastatur", keyboardId + L"2", L"keyboard.inf", 0},
+        {"ID longer than the buffer", kKeyboardKind, L"HID-Tastatur", std::wstring(1100, L'h'),
+         L"keyboard.inf", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        const int id = c.kind == kMouseKind ? sim::AddHidMouse(c.description)
+                                            : sim::AddHidKeyboard(c.description);
+        if (!c.matchingId.empty()) {
+            sim::InstallDriver(id, c.matchingId, c.inf);
+        }
+        EXPECT_EQ(CountInputDevices(c.kind), c.count);
+        EXPECT_EQ(CountInputDevices(c.kind == kMouseKind ? kKeyboardKind : kMouseKind), 0);
+        // Read only for a description that did not match.
+        if (c.description == L"HID Keyboard Device") {
+            EXPECT_EQ(sim::CountCalls("SetupDiGetDevicePropertyW"), 0);
+        }
+    }
+
+    // A property of another type, or one that cannot be read, counts nothing, and the walk goes
+    // on to the next interface.
+    sim::Reset();
+    sim::InstallDriver(sim::AddHidKeyboard(L"HID-Tastatur"), keyboardId, L"keyboard.inf");
+    sim::SetDeviceProperty(sim::AddHidKeyboard(L"HID-Tastatur"), device_property::kMatchingDeviceId,
+                           DEVPROP_TYPE_UINT32, {1, 0, 0, 0});
+    sim::InstallDriver(sim::AddHidKeyboard(L"HID-Tastatur"), keyboardId, L"keyboard.inf");
+    EXPECT_EQ(CountInputDevices(kKeyboardKind), 2);
+    sim::FailCall("SetupDiGetDevicePropertyW", 1);
+    EXPECT_EQ(CountInputDevices(kKeyboardKind), 1);
 }
 
 TEST_F(CensusTest, PersistentEnumerationFailureEndsTheWalk) {

@@ -77,6 +77,26 @@ TEST_F(CensusOnWine, AnyOtherDescriptionIsNotCounted) {
     }
 }
 
+// A German Windows describes its standard devices in German; they count by the driver Windows
+// installed. A vendor's keyboard counts in neither language.
+TEST_F(CensusOnWine, StandardDevicesCountInAnyLanguageAndVendorOnesInNone) {
+    seed::InputDevices(L"HID-konforme Maus", L"HID-Tastatur");
+    EXPECT_EQ(CountInputDevices(kMouseKind), 0);
+    EXPECT_EQ(CountInputDevices(kKeyboardKind), 0);
+    seed::InstalledDriver(seed::InputDevice::Mouse, L"hid_device_system_mouse", L"msmouse.inf");
+    seed::InstalledDriver(seed::InputDevice::Keyboard, L"hid_device_system_keyboard",
+                          L"keyboard.inf");
+    EXPECT_EQ(CountInputDevices(kMouseKind), 1);
+    EXPECT_EQ(CountInputDevices(kKeyboardKind), 1);
+
+    for (const wchar_t* vendor : {L"Contoso Keyboard", L"Contoso-Tastatur"}) {
+        SCOPED_TRACE(testing::PrintToString(vendor));
+        seed::InputDevices(kWindowsMouse, vendor);
+        seed::InstalledDriver(seed::InputDevice::Keyboard, L"HID\\VID_1234&PID_5678", L"oem7.inf");
+        EXPECT_EQ(CountInputDevices(kKeyboardKind), 0);
+    }
+}
+
 TEST_F(CensusOnWine, OtherKindsCountNothing) {
     seed::InputDevices(kWindowsMouse, kWindowsKeyboard);
     for (const DeviceKind kind : {kHidKind, kUsbHubKind, kUsbDeviceKind, 5, -1}) {

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __MINGW32__
+// Windows has had it since Vista, but mingw-w64's setupapi.h does not declare it.
+extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA,
+                                                                 const DEVPROPKEY*, DEVPROPTYPE,
+                                                                 const BYTE*, DWORD, DWORD);
+#endif
+
 namespace {
 
 // Wine's virtual HID devices: the owners of its one mouse and one keyboard interface.
@@ -11,6 +18,10 @@ constexpr const wchar_t* kWineMouseDevice =
     L"System\\CurrentControlSet\\Enum\\HID\\VID_845E&PID_0001\\0&0000&0&0";
 constexpr const wchar_t* kWineKeyboardDevice =
     L"System\\CurrentControlSet\\Enum\\HID\\VID_845E&PID_0002\\0&0000&0&0";
+
+// The same devices by instance ID, for SetupAPI.
+constexpr const wchar_t* kWineMouseInstance = L"HID\\VID_845E&PID_0001\\0&0000&0&0";
+constexpr const wchar_t* kWineKeyboardInstance = L"HID\\VID_845E&PID_0002\\0&0000&0&0";
 
 void Describe(const wchar_t* deviceKey, const std::wstring& description) {
     HKEY key = nullptr;
@@ -72,6 +83,35 @@ void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyb
     ASSERT_TRUE(OnWine()) << "only Wine's virtual HID devices can be described by a test";
     Describe(kWineMouseDevice, mouseDescription);
     Describe(kWineKeyboardDevice, keyboardDescription);
+    for (InputDevice device : {InputDevice::Mouse, InputDevice::Keyboard}) {
+        for (const DEVPROPKEY& key :
+             {device_property::kMatchingDeviceId, device_property::kDriverInfPath}) {
+            DeviceProperty(device, key, DEVPROP_TYPE_EMPTY, {});
+        }
+    }
+}
+
+void DeviceProperty(InputDevice device, const DEVPROPKEY& key, DEVPROPTYPE type,
+                    const std::vector<BYTE>& data) {
+    ASSERT_TRUE(OnWine()) << "Windows sets the properties of its devices itself";
+    HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA deviceData{};
+    deviceData.cbSize = sizeof deviceData;
+    const wchar_t* instance =
+        device == InputDevice::Mouse ? kWineMouseInstance : kWineKeyboardInstance;
+    BOOL ok = SetupDiOpenDeviceInfoW(set, instance, nullptr, 0, &deviceData);
+    if (ok) {
+        ok = SetupDiSetDevicePropertyW(set, &deviceData, &key, type,
+                                       data.empty() ? nullptr : data.data(),
+                                       static_cast<DWORD>(data.size()), 0);
+        // Removing what is not there is no failure here.
+        ok = ok || (type == DEVPROP_TYPE_EMPTY && GetLastError() == ERROR_NOT_FOUND);
+    }
+    const DWORD error = GetLastError();
+    SetupDiDestroyDeviceInfoList(set);
+    ASSERT_TRUE(ok) << "setting a property of " << testing::PrintToString(instance) << ": "
+                    << error;
 }
 
 std::string TemporaryDirectory() {

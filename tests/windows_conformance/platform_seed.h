@@ -5,6 +5,9 @@
 
 #include "platform/windows_base.h"
 
+#include "platform/device_properties.h"
+#include "platform/setup_api.h"
+
 #include <atomic>
 #include <string>
 #include <vector>
@@ -26,8 +29,14 @@ void RemoveRegistryKey(HKEY hive, const std::string& keyPath);
 // whose devices a test cannot choose.
 bool CanChooseInputDevices();
 // Exactly one present HID mouse and one HID keyboard, each owning one interface of the
-// standard mouse or keyboard class, described as given.
+// standard mouse or keyboard class, described as given, with no driver properties.
 void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription);
+enum class InputDevice { Mouse, Keyboard };
+// A property of one of those two devices, stored as given; DEVPROP_TYPE_EMPTY removes it. Under
+// Wine through SetupDiSetDevicePropertyW, which Windows refuses for the read-only properties
+// that Windows sets at installation: only where InputDevices works.
+void DeviceProperty(InputDevice device, const DEVPROPKEY& key, DEVPROPTYPE type,
+                    const std::vector<BYTE>& data);
 
 // A directory for throwaway files, ending in the platform's path separator.
 std::string TemporaryDirectory();
@@ -59,7 +68,23 @@ inline std::vector<BYTE> TextWithTerminator(const std::string& text) {
     bytes.push_back(0);
     return bytes;
 }
+inline std::vector<BYTE> WideTextWithTerminator(const std::wstring& text) {
+    const auto* first = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(first, first + (text.size() + 1) * sizeof(wchar_t));
+}
 inline std::vector<BYTE> DwordBytes(DWORD value) {
     return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
             static_cast<BYTE>(value >> 24)};
 }
+
+namespace seed {
+// The driver Windows installed on one of the two input devices, as the two properties it sets:
+// the ID it matched and its INF's file name.
+inline void InstalledDriver(InputDevice device, const std::wstring& matchingDeviceId,
+                            const std::wstring& infName) {
+    DeviceProperty(device, device_property::kMatchingDeviceId, DEVPROP_TYPE_STRING,
+                   WideTextWithTerminator(matchingDeviceId));
+    DeviceProperty(device, device_property::kDriverInfPath, DEVPROP_TYPE_STRING,
+                   WideTextWithTerminator(infName));
+}
+} // namespace seed

@@ -36,10 +36,20 @@ bool CanChooseInputDevices() {
     return true;
 }
 
+namespace {
+int g_mouse = 0;
+int g_keyboard = 0;
+} // namespace
+
 void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription) {
     sim::RemoveAllDevices();
-    sim::AddHidMouse(mouseDescription);
-    sim::AddHidKeyboard(keyboardDescription);
+    g_mouse = sim::AddHidMouse(mouseDescription);
+    g_keyboard = sim::AddHidKeyboard(keyboardDescription);
+}
+
+void DeviceProperty(InputDevice device, const DEVPROPKEY& key, DEVPROPTYPE type,
+                    const std::vector<BYTE>& data) {
+    sim::SetDeviceProperty(device == InputDevice::Mouse ? g_mouse : g_keyboard, key, type, data);
 }
 
 std::string TemporaryDirectory() {

@@ -3,6 +3,7 @@
 #include "tests/windows_conformance/platform_seed.h"
 
 #include "platform/device_interface_classes.h"
+#include "platform/device_properties.h"
 #include "platform/process.h"
 #include "platform/setup_api.h"
 
@@ -226,6 +227,48 @@ TEST_F(SetupApiConformance, DescriptionIntoSmallBufferIsInsufficientWithRequired
                                                    sizeof small, &size));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(size, 20 * sizeof(WCHAR));
+}
+
+// What the census reads when a description is in another language: the driver properties.
+TEST_F(SetupApiConformance, DevicePropertyIsMissingTooBigOfItsTypeOrReturnedWhole) {
+    OpenFirstInterface(interface_class::kKeyboard);
+    FetchDetail();
+    const DEVPROPKEY& key = device_property::kMatchingDeviceId;
+    const std::wstring id = L"hid_device_system_keyboard";
+    WCHAR text[1024];
+    DEVPROPTYPE type = kUntouched;
+    DWORD size = kUntouched;
+    const auto query = [&](DWORD bytes, DWORD flags = 0) {
+        std::fill(std::begin(text), std::end(text), WCHAR{0x2a});
+        type = kUntouched;
+        size = kUntouched;
+        SetLastError(kUntouched);
+        return SetupDiGetDevicePropertyW(set_, &device_, &key, &type, reinterpret_cast<PBYTE>(text),
+                                         bytes, &size, flags);
+    };
+
+    EXPECT_FALSE(query(sizeof text));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+    EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_EMPTY));
+    EXPECT_EQ(size, 0u);
+
+    seed::InstalledDriver(seed::InputDevice::Keyboard, id, L"keyboard.inf");
+    const DWORD whole = static_cast<DWORD>((id.size() + 1) * sizeof(WCHAR));
+    EXPECT_FALSE(query(whole - sizeof(WCHAR)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_STRING));
+    EXPECT_EQ(size, whole);
+    EXPECT_FALSE(query(sizeof text, 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+    ASSERT_TRUE(query(sizeof text));
+    EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_STRING));
+    EXPECT_EQ(size, whole);
+    EXPECT_EQ(std::wstring(text), id);
+
+    seed::DeviceProperty(seed::InputDevice::Keyboard, key, DEVPROP_TYPE_UINT32, DwordBytes(1));
+    ASSERT_TRUE(query(sizeof text));
+    EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_UINT32));
+    EXPECT_EQ(size, 4u);
 }
 
 TEST_F(SetupApiConformance, DescriptionNeedsADeviceRecordOfTheRightSize) {
