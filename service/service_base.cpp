@@ -28,6 +28,27 @@ void ReportHandlerRegistrationFailure(const std::wstring& serviceName) {
 
 } // namespace
 
+// Marks ServiceMain as running for as long as it is on the stack, so that Run can wait for it.
+class ServiceMainScope {
+public:
+    explicit ServiceMainScope(ServiceBase& service) : owner(service) {
+        const std::lock_guard<std::mutex> lock(owner.reportLock);
+        owner.serviceMainRunning = true;
+    }
+    ~ServiceMainScope() {
+        const std::lock_guard<std::mutex> lock(owner.reportLock);
+        owner.serviceMainRunning = false;
+        owner.serviceMainReturned.notify_all();
+    }
+    ServiceMainScope(const ServiceMainScope&) = delete;
+    ServiceMainScope& operator=(const ServiceMainScope&) = delete;
+    ServiceMainScope(ServiceMainScope&&) = delete;
+    ServiceMainScope& operator=(ServiceMainScope&&) = delete;
+
+private:
+    ServiceBase& owner;
+};
+
 // Parameters are named apart from the fields they fill, which they would otherwise hide.
 ServiceBase::ServiceBase(const std::wstring& name, const std::wstring& display, DWORD start,
                          DWORD errorLevel, DWORD controlsAccepted, const std::wstring& dependsOn,
@@ -43,7 +64,14 @@ bool ServiceBase::Run(ServiceBase& service) {
     g_service = &service;
     SERVICE_TABLE_ENTRYW table[] = {{service.serviceName.data(), &ServiceBase::ServiceMain},
                                     {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) != FALSE;
+    if (StartServiceCtrlDispatcherW(table) == FALSE) {
+        return false;
+    }
+    // The dispatcher returns as soon as STOPPED is reported, which a stop during onStart does
+    // while ServiceMain still runs; the caller destroys the object next.
+    std::unique_lock<std::mutex> lock(service.reportLock);
+    service.serviceMainReturned.wait(lock, [&] { return !service.serviceMainRunning; });
+    return true;
 }
 
 void WINAPI ServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
@@ -51,9 +79,15 @@ void WINAPI ServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
     if (service == nullptr) {
         return;
     }
-    service->statusHandle = RegisterServiceCtrlHandlerExW(service->serviceName.c_str(),
-                                                          &ServiceBase::ControlHandler, nullptr);
-    if (service->statusHandle == nullptr) {
+    const ServiceMainScope running(*service);
+    const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExW(
+        service->serviceName.c_str(), &ServiceBase::ControlHandler, nullptr);
+    {
+        // Under the lock: a control may already be running ReportStatus on the other thread.
+        std::lock_guard<std::mutex> lock(service->reportLock);
+        service->statusHandle = handle;
+    }
+    if (handle == nullptr) {
         CallHook([&] { ReportHandlerRegistrationFailure(service->serviceName); });
         return;
     }
@@ -104,8 +138,15 @@ DWORD WINAPI ServiceBase::ControlHandler(DWORD control, DWORD eventType, LPVOID 
 }
 
 void ServiceBase::ReportStatus(DWORD state) {
+    std::lock_guard<std::mutex> lock(reportLock);
+    if (stoppedReported) {
+        return;
+    }
     status.dwCurrentState = state;
     status.dwWin32ExitCode = NO_ERROR;
     status.dwWaitHint = 0;
-    SetServiceStatus(statusHandle, &status);
+    // A refused STOPPED leaves the SCM waiting for one, so only an accepted one ends reporting.
+    if (SetServiceStatus(statusHandle, &status) != FALSE && state == SERVICE_STOPPED) {
+        stoppedReported = true;
+    }
 }

@@ -4,6 +4,8 @@
 
 #include "platform/services.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 class ServiceBase {
@@ -18,7 +20,8 @@ public:
     ServiceBase& operator=(ServiceBase&&) = delete;
 
     // Publishes the object in g_service and blocks in the SCM dispatcher until the service has
-    // stopped; false at once when the process was not started by the SCM.
+    // stopped and ServiceMain has returned; false at once when the process was not started by
+    // the SCM.
     static bool Run(ServiceBase& service);
 
     // Registration with the SCM; each prints its failures on the console.
@@ -43,6 +46,8 @@ protected:
     virtual void onPowerEvent(DWORD /*eventType*/, LPVOID /*eventData*/) {}
     virtual void OnSessionChange(DWORD /*eventType*/, LPVOID /*eventData*/) {}
 
+    // Hands `state` to the SCM, unless SERVICE_STOPPED already went out: after that the SCM may
+    // end the process at any moment, and Windows forbids any further report.
     void ReportStatus(DWORD state);
 
     std::wstring serviceName;
@@ -54,6 +59,16 @@ protected:
     std::wstring password;
     SERVICE_STATUS status;
     SERVICE_STATUS_HANDLE statusHandle;
+
+private:
+    friend class ServiceMainScope;
+
+    // ServiceMain and the control handler report from two threads: a stop or shutdown can
+    // arrive while onStart runs. The lock orders their reports and guards `status`.
+    std::mutex reportLock;
+    bool stoppedReported = false;
+    bool serviceMainRunning = false;
+    std::condition_variable serviceMainReturned;
 };
 
 // The one service object of the process; set once by Run, never cleared, never owning.

@@ -28,10 +28,11 @@ struct ServiceControl {
 // Makes the next StartServiceCtrlDispatcherW act as the SCM starting the table's first service:
 // its service-main runs on a new thread with argv = {the table's service name,
 // extraStartArguments...}; each queued control goes to the registered handler on the
-// dispatcher's thread, one at a time, after the previous one returned. The dispatcher returns
-// TRUE once SERVICE_STOPPED has been reported and service-main has returned; also once
-// service-main has returned and no queued control can be delivered any more (where the SCM
-// would time the service out), undelivered controls being dropped. Without PlayScm the
+// dispatcher's thread, one at a time, after the previous one returned. As on Windows, the
+// dispatcher returns TRUE once SERVICE_STOPPED has been reported, even while service-main still
+// runs (the next dispatcher or Reset waits for it); also once service-main has returned and no
+// queued control can be delivered any more (where the SCM would time the service out),
+// undelivered controls being dropped. Without PlayScm the
 // dispatcher fails at once with ERROR_FAILED_SERVICE_CONTROLLER_CONNECT.
 void PlayScm(std::vector<ServiceControl> controls = {},
              std::vector<std::wstring> extraStartArguments = {});

@@ -54,6 +54,8 @@ struct Runtime {
     std::vector<sim::DeviceNotificationRecord> notifications;
     std::uintptr_t nextNotification = 0x5f000;
     std::function<void(HDEVNOTIFY)> notificationHook;
+    std::uint64_t sessionNumber = 0;
+    int serviceMainsRunning = 0; // may outlive their dispatcher, as on Windows
 };
 
 Runtime& Rt() {
@@ -130,6 +132,8 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
     }
     Lock lock(sim::core::Mutex());
     Runtime& rt = Rt();
+    // A service-main that the last dispatcher left running ends before a new session begins.
+    Changed().wait(lock, [&] { return rt.serviceMainsRunning == 0; });
     if (rt.session.active) {
         return Fail(kErrorServiceAlreadyRunning, FALSE);
     }
@@ -144,31 +148,36 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* lpServiceStartTable
     rt.session.active = true;
     rt.session.statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(rt.nextStatusHandle);
     rt.nextStatusHandle += kHandleStep;
+    const std::uint64_t sessionNumber = ++rt.sessionNumber;
     std::vector<std::wstring> arguments{lpServiceStartTable[0].lpServiceName};
     arguments.insert(arguments.end(), rt.extraStartArguments.begin(), rt.extraStartArguments.end());
     const LPSERVICE_MAIN_FUNCTIONW serviceMain = lpServiceStartTable[0].lpServiceProc;
-    lock.unlock();
-
-    std::vector<LPWSTR> argv;
-    for (std::wstring& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    std::thread serviceThread;
     try {
-        serviceThread = std::thread([&] {
+        // Detached and owning its arguments: as on Windows, the dispatcher returns once the
+        // service has reported SERVICE_STOPPED, whether or not service-main has returned. The
+        // count lets the next dispatcher and Reset wait for it instead of a join.
+        std::thread([serviceMain, sessionNumber, arguments = std::move(arguments)]() mutable {
+            std::vector<LPWSTR> argv;
+            for (std::wstring& argument : arguments) {
+                argv.push_back(argument.data());
+            }
+            argv.push_back(nullptr);
             serviceMain(static_cast<DWORD>(arguments.size()), argv.data());
             Lock done(sim::core::Mutex());
-            Rt().session.serviceMainReturned = true;
+            Runtime& runtime = Rt();
+            --runtime.serviceMainsRunning;
+            if (runtime.sessionNumber == sessionNumber) {
+                runtime.session.serviceMainReturned = true;
+            }
             Changed().notify_all();
-        });
+        }).detach();
     } catch (const std::system_error&) {
-        lock.lock();
         rt.session.active = false;
         return Fail(ERROR_NOT_ENOUGH_MEMORY, FALSE);
     }
+    ++rt.serviceMainsRunning;
+    lock.unlock();
     DeliverControls();
-    serviceThread.join();
 
     lock.lock();
     rt.session.active = false;
@@ -442,6 +451,7 @@ void SetDeviceNotificationHook(std::function<void(HDEVNOTIFY)> hook) {
 namespace core {
 void ResetServiceRuntime() {
     Lock lock(Mutex());
+    Changed().wait(lock, [] { return Rt().serviceMainsRunning == 0; });
     Rt() = Runtime{};
 }
 } // namespace core

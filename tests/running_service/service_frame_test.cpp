@@ -7,10 +7,13 @@
 #include "tests/running_service/scm_script.h"
 #include "tests/support/sim_test.h"
 
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -43,12 +46,16 @@ public:
     }
 
     std::vector<std::wstring> startArguments;
-    std::string throwFrom; // a hook that throws after recording its call
+    std::string throwFrom;               // a hook that throws after recording its call
+    std::function<void()> whileStarting; // runs inside onStart, after its call is recorded
 
 protected:
     void onStart(DWORD argc, LPWSTR* argv) override {
         startArguments.assign(argv, argv + argc);
         Record("onStart");
+        if (whileStarting) {
+            whileStarting();
+        }
     }
     void OnStop() override { Record("OnStop"); }
     void OnPause() override { Record("OnPause"); }
@@ -195,6 +202,44 @@ TEST_F(ServiceFrameTest, ThrowingHooksAndRefusedReportsDoNotBreakTheSequence) {
     EXPECT_TRUE(ServiceBase::Run(stopping));
     EXPECT_EQ(sim::ReportedStates(), (std::vector<DWORD>{4, 3, 1, 2, 4, 3, 1}));
     EXPECT_EQ(stopping.Status().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+// Windows may end the process once STOPPED is out, and forbids any later report: a stop or
+// shutdown handled while onStart still runs is the last report, RUNNING included, and Run
+// returns only after ServiceMain has, since its caller destroys the object next.
+TEST_F(ServiceFrameTest, StopOrShutdownDuringOnStartIsTheLastReport) {
+    const struct {
+        DWORD control;
+        std::vector<DWORD> states;
+    } cases[] = {{SERVICE_CONTROL_STOP, {2, 3, 1}}, {SERVICE_CONTROL_SHUTDOWN, {2, 1}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        sim::Reset();
+        ProbeService service;
+        std::promise<void> started;
+        const std::shared_future<void> onStartRuns = started.get_future().share();
+        bool startReturned = false;
+        service.whileStarting = [&] {
+            started.set_value();
+            EXPECT_TRUE(sim::WaitForServiceControlsDelivered(1));
+            // Long enough for a Run that did not wait to return first.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            startReturned = true;
+        };
+        sim::ServiceControl control = Control(c.control);
+        control.whileStartPending = true;
+        control.beforeDelivery = [onStartRuns] { onStartRuns.wait(); };
+        sim::PlayScm({control});
+
+        EXPECT_TRUE(ServiceBase::Run(service));
+        EXPECT_TRUE(startReturned);
+        EXPECT_EQ(sim::ReportedStates(), c.states);
+        // Not even attempted: Windows may have ended the process by then.
+        EXPECT_EQ(sim::CountCalls("SetServiceStatus"), static_cast<int>(c.states.size()));
+        EXPECT_EQ(ServiceBase::ControlHandler(SERVICE_CONTROL_CONTINUE, 0, nullptr, nullptr), 0u);
+        EXPECT_EQ(sim::CountCalls("SetServiceStatus"), static_cast<int>(c.states.size()));
+        EXPECT_EQ(service.Calls().back(), Call("OnContinue", c.states.size()));
+    }
 }
 
 TEST_F(ServiceFrameTest, OutsideTheScmRunFailsAtOnce) {
