@@ -40,7 +40,7 @@ installed_versions() {
     tr -d '\r' | awk -F'    ' '/^HKEY/ { name = "" } $2 == "DisplayName" { name = $4 }
                                $2 == "DisplayVersion" && name == "hingeflow" { print $4 }'
 }
-service_process_alive() { prefix_processes "$PREFIX" | grep -q 'hingeflow\\hingeflow.exe'; }
+service_process_alive() { prefix_processes "$PREFIX" | grep 'hingeflow\\hingeflow.exe' >/dev/null; }
 # eventually SECONDS COMMAND...: Wine's msi asks the service to stop and does not wait for it.
 eventually() {
   local deadline=$((SECONDS + $1))
