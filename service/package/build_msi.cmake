@@ -17,6 +17,9 @@ set(wxs ${CMAKE_ARGV5})
 set(exe ${CMAKE_ARGV6})
 set(version ${CMAKE_ARGV7})
 set(output ${CMAKE_ARGV8})
+foreach(path wxs exe output)
+  get_filename_component(${path} ${${path}} ABSOLUTE)
+endforeach()
 
 # One product code per version, the same on every build of it: a rebuilt package is the same
 # product, not a second copy installed beside the first.
@@ -52,7 +55,6 @@ list(JOIN parts . file_version)
 # wixl takes only relative sources, and looks for them from its working directory.
 get_filename_component(exe_dir ${exe} DIRECTORY)
 get_filename_component(exe_name ${exe} NAME)
-get_filename_component(output ${output} ABSOLUTE)
 execute_process(
   COMMAND ${wixl} --arch x64 -D Version=${version} -D ProductCode=${product_code}
           -D UpgradeCode=${upgrade_code} -D Executable=${exe_name} -o ${output}.tmp ${wxs}
