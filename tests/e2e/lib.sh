@@ -12,11 +12,14 @@ FAILURES=0
 PREFIX=
 
 # prefix_processes DIR: the live processes started for that prefix (they inherit WINEPREFIX).
+# Matches here and in the scripts read their whole input, never `grep -q`: it stops at the first
+# match, and under pipefail the writer's broken pipe then fails the whole test.
 prefix_processes() {
   local pid
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
     [ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" != Z ] || continue
-    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$1"; then
+    if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null |
+      grep -xF "WINEPREFIX=$1" >/dev/null; then
       echo "  $pid $({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)"
     fi
   done

@@ -13,7 +13,7 @@ log="$PREFIX/drive_c/hingeflow logs/service.log"
 wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\hingeflow logs\service.log' \
   /f >/dev/null
 
-service_process_alive() { prefix_processes "$PREFIX" | grep -q 'hingeflow e2e\\hingeflow.exe'; }
+service_process_alive() { prefix_processes "$PREFIX" | grep 'hingeflow e2e\\hingeflow.exe' >/dev/null; }
 wait_until_gone() {
   local deadline=$((SECONDS + $1))
   while service_process_alive; do

@@ -1,0 +1,86 @@
+# cmake -P build_msi.cmake WIXL MSIBUILD WXS EXE VERSION OUTPUT
+#
+# The Windows Installer package of EXE as product version VERSION: wixl builds it from WXS, then
+# msibuild adds what wixl 0.101 cannot write. The build makes the release package with it, and
+# the end-to-end test an older one to upgrade from.
+
+# Every version of hingeflow shares this code: it is what upgrades, downgrades and detection
+# rules recognise the product by. Never change it.
+set(upgrade_code EE171810-7CC5-4F70-BF29-E16CAC1E26A9)
+
+if(NOT CMAKE_ARGC EQUAL 9)
+  message(FATAL_ERROR "usage: cmake -P build_msi.cmake WIXL MSIBUILD WXS EXE VERSION OUTPUT")
+endif()
+set(wixl ${CMAKE_ARGV3})
+set(msibuild ${CMAKE_ARGV4})
+set(wxs ${CMAKE_ARGV5})
+set(exe ${CMAKE_ARGV6})
+set(version ${CMAKE_ARGV7})
+set(output ${CMAKE_ARGV8})
+foreach(path wxs exe output)
+  get_filename_component(${path} ${${path}} ABSOLUTE)
+endforeach()
+
+# One product code per version, the same on every build of it: a rebuilt package is the same
+# product, not a second copy installed beside the first.
+string(UUID product_code NAMESPACE ${upgrade_code} NAME "hingeflow ${version}" TYPE SHA1 UPPER)
+
+# The executable's own version (VS_FIXEDFILEINFO, found by its signature after the
+# VS_VERSION_INFO key), for the File table: wixl leaves it empty, and the installer then treats
+# the file as unversioned, one that never replaces a versioned copy already on disk.
+file(READ ${exe} hex HEX)
+string(HEX "VS_VERSION_INFO" key)
+string(REGEX REPLACE "(..)" "\\100" key "${key}")
+string(FIND "${hex}" "${key}" at)
+if(at GREATER -1)
+  string(SUBSTRING "${hex}" ${at} -1 hex)
+  string(FIND "${hex}" "bd04effe" at)
+endif()
+if(at EQUAL -1 OR NOT at MATCHES "^[0-9]*[02468]$")
+  message(FATAL_ERROR "${exe} has no version resource")
+endif()
+# After the signature: the structure version, then the file version as two little-endian DWORDs,
+# major.minor and build.revision.
+math(EXPR at "${at} + 16")
+string(SUBSTRING "${hex}" ${at} 16 words)
+set(parts)
+foreach(offset 4 0 12 8)
+  string(SUBSTRING "${words}" ${offset} 4 half)
+  string(REGEX REPLACE "(..)(..)" "\\2\\1" half "${half}")
+  math(EXPR part "0x${half}")
+  list(APPEND parts ${part})
+endforeach()
+list(JOIN parts . file_version)
+
+# wixl takes only relative sources, and looks for them from its working directory.
+get_filename_component(exe_dir ${exe} DIRECTORY)
+get_filename_component(exe_name ${exe} NAME)
+execute_process(
+  COMMAND ${wixl} --arch x64 -D Version=${version} -D ProductCode=${product_code}
+          -D UpgradeCode=${upgrade_code} -D Executable=${exe_name} -o ${output}.tmp ${wxs}
+  WORKING_DIRECTORY ${exe_dir}
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE ${output}.tmp)
+  message(FATAL_ERROR "wixl failed on ${wxs}")
+endif()
+
+# The configuration values are written only when their property is given: component conditions.
+# The service's removal on rollback (rollback custom action 0x100 | 0x400, plus 0x12 an
+# executable installed with the product, 0x40 its exit code ignored, 0x800 no impersonation).
+# The three properties reach the elevated part of a managed installation by a non-administrator
+# only when they are secure.
+execute_process(
+  COMMAND ${msibuild} ${output}.tmp
+    -q "UPDATE `Component` SET `Condition` = 'TRIGGERDEVICE' WHERE `Component` = 'TriggerDevice'"
+    -q "UPDATE `Component` SET `Condition` = 'BUILTINKEYBOARDS' WHERE `Component` = 'BuiltInKeyboards'"
+    -q "UPDATE `Component` SET `Condition` = 'LOGPATH' WHERE `Component` = 'LogPath'"
+    -q "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = 'UnregisterServiceOnRollback'"
+    -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS;LOGPATH' WHERE `Property` = 'SecureCustomProperties'"
+    -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = 'hingeflow.exe'"
+  RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  file(REMOVE ${output}.tmp)
+  message(FATAL_ERROR "msibuild failed on ${output}.tmp")
+endif()
+file(RENAME ${output}.tmp ${output})

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The Windows Installer package as a fleet tool runs it, silently: an install with the
+# configuration as properties, an uninstall while the service runs, a bad value refused, an
+# upgrade from an older package, a downgrade refused.
+#   msi_package.sh PACKAGE PREFIX_DIR MAKE_PACKAGE...   (MAKE_PACKAGE... VERSION OUTPUT makes one)
+source "$(dirname "$0")/lib.sh"
+package=$(realpath "$1")
+start_prefix "$2"
+shift 2
+
+version=${package##*/hingeflow-}
+version=${version%-x64.msi}
+older="$PREFIX/hingeflow-0.0.1-x64.msi"
+folder="$PREFIX/drive_c/Program Files/hingeflow"
+# Where HKEY_CURRENT_CONFIG points on Windows. Wine keeps that hive apart, so the values are
+# checked where the package writes them.
+PROFILE_KEY='HKLM\SYSTEM\CurrentControlSet\Hardware Profiles\Current\System\CurrentControlSet'
+
+# msiexec ARGS...: a silent run. RC is the low byte of its status: 1603, a refused or failed
+# installation, reads 67.
+msiexec() {
+  RC=0
+  wine msiexec "$@" /qn </dev/null >/dev/null 2>&1 || RC=$?
+}
+configuration() {
+  local name
+  for name in HingeflowTriggerDevice BuiltInHIDKeyboardNumber HingeflowServiceLogPath; do
+    printf '%s|' "$(reg_value "$PROFILE_KEY" $name)"
+  done
+}
+registration() {
+  local name
+  for name in ImagePath DisplayName Type Start ErrorControl ObjectName DependOnService; do
+    printf '%s|' "$(reg_value "$SERVICE_KEY" $name)"
+  done
+}
+# The versions of hingeflow that Windows lists as installed programs.
+installed_versions() {
+  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+    tr -d '\r' | awk -F'    ' '/^HKEY/ { name = "" } $2 == "DisplayName" { name = $4 }
+                               $2 == "DisplayVersion" && name == "hingeflow" { print $4 }'
+}
+service_process_alive() { prefix_processes "$PREFIX" | grep 'hingeflow\\hingeflow.exe' >/dev/null; }
+# eventually SECONDS COMMAND...: Wine's msi asks the service to stop and does not wait for it.
+eventually() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+service_gone() { ! service_process_alive && key_absent "$SERVICE_KEY"; }
+
+registered='"C:\Program Files\hingeflow\hingeflow.exe"|hingeflow tirgger service|0x10|0x2|0x1|LocalSystem||'
+configured='keyboard|0x2|C:\hingeflow logs\service.log|'
+
+echo "== silent install with the configuration"
+msiexec /i "$(winepath -w "$package")" TRIGGERDEVICE=keyboard BUILTINKEYBOARDS=2 \
+  'LOGPATH=C:\hingeflow logs\service.log'
+check "exits with 0" equals 0 "$RC"
+check "puts the executable in Program Files" [ -f "$folder/hingeflow.exe" ]
+check "registers the service as hingeflow.exe install does" equals "$registered" "$(registration)"
+check "writes the three values, the number as a REG_DWORD" equals "$configured" "$(configuration)"
+check "starts the service" wait_for_state HingeflowService 4 10
+check "its process is alive" service_process_alive
+check "lists the product" equals "$version" "$(installed_versions)"
+
+echo "== silent uninstall while the service runs"
+msiexec /x "$(winepath -w "$package")"
+check "exits with 0" equals 0 "$RC"
+check "stops and deletes the service" eventually 10 service_gone
+check "removes the executable and its folder" [ ! -e "$folder" ]
+check "no longer lists the product" equals "" "$(installed_versions)"
+check "leaves the configuration" equals "$configured" "$(configuration)"
+
+echo "== a value that cannot be a number of keyboards"
+for value in two -1 1.5 ' 3'; do
+  msiexec /i "$(winepath -w "$package")" "BUILTINKEYBOARDS=$value" TRIGGERDEVICE=mouse
+  check "BUILTINKEYBOARDS='$value' is refused" equals 67 "$RC"
+done
+check "installs no file" [ ! -e "$folder" ]
+check "registers no service" key_absent "$SERVICE_KEY"
+check "lists no product" equals "" "$(installed_versions)"
+check "writes no value" equals "$configured" "$(configuration)"
+
+echo "== upgrade from an older package"
+"$@" 0.0.1 "$older" >/dev/null
+msiexec /i "$(winepath -w "$older")" TRIGGERDEVICE=mouse BUILTINKEYBOARDS=1
+check "the older package installs" equals 0 "$RC"
+msiexec /i "$(winepath -w "$package")" 'LOGPATH=C:\logs\new.log'
+check "exits with 0" equals 0 "$RC"
+check "replaces the older version" equals "$version" "$(installed_versions)"
+check "keeps the values it is not given, writes the one it is" \
+  equals 'mouse|0x1|C:\logs\new.log|' "$(configuration)"
+check "registers the service as before" equals "$registered" "$(registration)"
+check "starts it" wait_for_state HingeflowService 4 10
+
+echo "== downgrade"
+msiexec /i "$(winepath -w "$older")"
+check "is refused" equals 67 "$RC"
+check "the newer version stays" equals "$version" "$(installed_versions)"
+check "the service still runs" equals 4 "$(service_state HingeflowService)"
