@@ -60,6 +60,7 @@ msiexec /i "$(winepath -w "$package")" TRIGGERDEVICE=keyboard BUILTINKEYBOARDS=2
   'LOGPATH=C:\hingeflow logs\service.log'
 check "exits with 0" equals 0 "$RC"
 check "puts the executable in Program Files" [ -f "$folder/hingeflow.exe" ]
+check "makes the suggested log folder" [ -d "$PREFIX/drive_c/ProgramData/hingeflow" ]
 check "registers the service as hingeflow.exe install does" equals "$registered" "$(registration)"
 check "writes the three values, the number as a REG_DWORD" equals "$configured" "$(configuration)"
 check "starts the service" wait_for_state HingeflowService 4 10
