@@ -46,12 +46,14 @@ finish() {
   exit "$status"
 }
 
+# start_prefix DIR [CHANNELS]: CHANNELS (e.g. fixme+win) are shown in DIR/services.log, the
+# stderr of the prefix's first process, which services and the programs they start inherit.
 start_prefix() {
   PREFIX=$(realpath -m "$1")
   export WINEPREFIX=$PREFIX
   trap finish EXIT
   trap 'exit 130' INT TERM
-  "$E2E_ROOT/tools/wine-prefix" up "$PREFIX"
+  WINEDEBUG="$WINEDEBUG${2:+,$2}" "$E2E_ROOT/tools/wine-prefix" up "$PREFIX"
   # Windows on a convertible has this key; a fresh prefix does not.
   wine reg add 'HKLM\System\CurrentControlSet\Control\PriorityControl' /v ConvertibleSlateMode \
     /t REG_DWORD /d 0 /f >/dev/null
@@ -137,6 +139,19 @@ wait_for_state() {
   done
 }
 
+# net_start NAME: starts a service and waits until it runs. A launch of net.exe that failed
+# without a word, about once in 1,000 under load, is tried once more.
+net_start() {
+  local attempt
+  for attempt in 1 2; do
+    wine net start "$1" </dev/null >"$PREFIX/stdout.log" 2>"$PREFIX/stderr.log" && break
+    [ ! -s "$PREFIX/stdout.log" ] && [ ! -s "$PREFIX/stderr.log" ] || break
+  done
+  wait_for_state "$1" 4 10 && return 0
+  echo "       net start $1 said: $(cat "$PREFIX/stdout.log" "$PREFIX/stderr.log" | tr -d '\r')"
+  return 1
+}
+
 # log_messages FILE: each line's level and message ("V:service installed"), or "BAD:line" for
 # a line that is not "YYYY-MM-DD.HH:MM:SS Verbose: ..." (or " ERROR: ") ending in CR LF.
 log_messages() {
@@ -147,4 +162,21 @@ log_messages() {
     /^[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]\.[0-9][0-9]:[0-9][0-9]:[0-9][0-9] ERROR: .*\r$/ {
       print "E:" substr($0, 28, length($0) - 28); next }
     { print "BAD:" $0 }' "$1"
+}
+
+# install_test_keyboard PLUG_EXE DRIVER_SYS: the test keyboard's controller and driver copied into
+# the prefix, the driver registered and started in Wine's driver host.
+install_test_keyboard() {
+  TEST_KEYBOARD="$PREFIX/drive_c/test keyboard/test_keyboard_plug.exe"
+  mkdir -p "$(dirname "$TEST_KEYBOARD")"
+  cp "$1" "$2" "$(dirname "$TEST_KEYBOARD")/"
+  test_keyboard setup
+}
+
+# test_keyboard plug [DELAY_MS] | unplug: the test keyboard comes or goes; a failure says why.
+test_keyboard() {
+  run_exe "$TEST_KEYBOARD" "$@"
+  [ "$RC" = 0 ] && return 0
+  echo "       test_keyboard_plug $*: exit status $RC: $(tr -d '\r' <"$PREFIX/stderr.log")"
+  return 1
 }

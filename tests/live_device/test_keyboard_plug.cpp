@@ -1,0 +1,135 @@
+// Plugs and unplugs the test keyboard under Wine, the way Windows sees a USB keyboard come and go.
+//   test_keyboard_plug setup            installs and starts the driver found beside this program
+//   test_keyboard_plug plug [delay-ms]  the device appears, its keyboard delay-ms after its USB one
+//   test_keyboard_plug unplug           the device goes
+// Prints nothing on success; a failure prints the step and the Windows error code, exit status 1.
+#include "platform/unique_handle.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include <setupapi.h>
+
+namespace {
+
+constexpr wchar_t kDriver[] = L"HingeflowTestKeyboard";
+constexpr wchar_t kInstanceId[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD\\0000";
+constexpr wchar_t kHardwareIds[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD\0";
+// What the census counts as a keyboard.
+constexpr wchar_t kDescription[] = L"HID Keyboard Device";
+// Private to Wine's driver host: it enumerates the driver's root devices again.
+constexpr DWORD kRescanRootDevices = 128;
+// GUID_DEVCLASS_KEYBOARD, the setup class Windows gives HID keyboards.
+constexpr GUID kKeyboardSetupClass = {
+    0x4d36e96b, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+int Fail(const char* step) {
+    std::fprintf(stderr, "%s failed: %lu\n", step, GetLastError());
+    return 1;
+}
+
+template <std::size_t N>
+bool SetProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property, const wchar_t (&text)[N]) {
+    return SetupDiSetDeviceRegistryPropertyW(set, &device, property,
+                                             reinterpret_cast<const BYTE*>(text),
+                                             static_cast<DWORD>(sizeof text)) != FALSE;
+}
+
+int Setup() {
+    wchar_t source[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, source, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) {
+        return Fail("GetModuleFileNameW");
+    }
+    std::wstring driverFile(source, length);
+    driverFile.replace(driverFile.rfind(L'\\') + 1, std::wstring::npos,
+                       L"hingeflow_test_keyboard.sys");
+    wchar_t system[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+    if (systemLength == 0 || systemLength >= MAX_PATH) {
+        return Fail("GetSystemDirectoryW");
+    }
+    const std::wstring installed = std::wstring(system) + L"\\drivers\\" + kDriver + L".sys";
+    if (!CopyFileW(driverFile.c_str(), installed.c_str(), FALSE)) {
+        return Fail("CopyFileW");
+    }
+    UniqueScmHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm) {
+        return Fail("OpenSCManagerW");
+    }
+    UniqueScmHandle service(CreateServiceW(scm.get(), kDriver, kDriver, SERVICE_ALL_ACCESS,
+                                           SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+                                           SERVICE_ERROR_NORMAL, installed.c_str(), nullptr,
+                                           nullptr, nullptr, nullptr, nullptr));
+    if (!service) {
+        return Fail("CreateServiceW");
+    }
+    if (!StartServiceW(service.get(), 0, nullptr)) {
+        return Fail("StartServiceW");
+    }
+    return 0;
+}
+
+int Plug(DWORD keyboardDelayMs) {
+    UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!set || !SetupDiCreateDeviceInfoW(set.get(), kInstanceId, &kKeyboardSetupClass, nullptr,
+                                          nullptr, 0, &device)) {
+        return Fail("SetupDiCreateDeviceInfoW");
+    }
+    if (!SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr) ||
+        !SetProperty(set.get(), device, SPDRP_HARDWAREID, kHardwareIds) ||
+        !SetProperty(set.get(), device, SPDRP_DEVICEDESC, kDescription) ||
+        !SetProperty(set.get(), device, SPDRP_SERVICE, kDriver)) {
+        return Fail("registering the device");
+    }
+    // The driver reads the delay when it starts the device.
+    const HKEY opened = SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
+                                                nullptr, nullptr);
+    UniqueRegistryKey key(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
+    if (!key || RegSetValueExW(key.get(), L"KeyboardDelayMs", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&keyboardDelayMs),
+                               sizeof keyboardDelayMs) != ERROR_SUCCESS) {
+        return Fail("storing the keyboard delay");
+    }
+    UniqueScmHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScmHandle driver(scm ? OpenServiceW(scm.get(), kDriver, SERVICE_USER_DEFINED_CONTROL)
+                               : nullptr);
+    SERVICE_STATUS status{};
+    if (!driver || !ControlService(driver.get(), kRescanRootDevices, &status)) {
+        return Fail("starting the device");
+    }
+    return 0;
+}
+
+int Unplug() {
+    UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    if (!set || !SetupDiOpenDeviceInfoW(set.get(), kInstanceId, nullptr, 0, &device)) {
+        return Fail("SetupDiOpenDeviceInfoW");
+    }
+    if (!SetupDiRemoveDevice(set.get(), &device)) {
+        return Fail("SetupDiRemoveDevice");
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"setup" && argc == 2) {
+        return Setup();
+    }
+    if (command == L"plug" && argc <= 3) {
+        return Plug(argc == 3 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 0);
+    }
+    if (command == L"unplug" && argc == 2) {
+        return Unplug();
+    }
+    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms] | unplug\n");
+    return 2;
+}
