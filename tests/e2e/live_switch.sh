@@ -29,7 +29,7 @@ event() {
   local last=${*: -1} seen deadline=$((SECONDS + 10))
   seen=$(log_messages "$log" | wc -l)
   test_keyboard "${@:1:$#-1}"
-  while ! log_messages "$log" | tail -n +$((seen + 1)) | grep -qxF "$last"; do
+  while ! log_messages "$log" | tail -n +$((seen + 1)) | grep -xF "$last" >/dev/null; do
     [ "$SECONDS" -lt "$deadline" ] || break
     sleep 0.1
   done
@@ -77,7 +77,7 @@ check "unplugged as ever" equals "$removal" "$EVENT"
 echo "== net stop"
 host_gone() {
   local deadline=$((SECONDS + 10))
-  while prefix_processes "$PREFIX" | grep -q 'hingeflow bridge\\hingeflow_bridge_host'; do
+  while prefix_processes "$PREFIX" | grep 'hingeflow bridge\\hingeflow_bridge_host' >/dev/null; do
     [ "$SECONDS" -lt "$deadline" ] || return 1
     sleep 0.2
   done
