@@ -153,6 +153,23 @@ Device* DeviceInSet(const SetSlot& set, ULONG_PTR reserved) {
     return InSet(set, device) ? &device : nullptr;
 }
 
+// The device that a device-information record names in a set: ERROR_INVALID_HANDLE for a set
+// that is not open, ERROR_INVALID_PARAMETER for a record that names none of its devices.
+const Device* RecordedDevice(HDEVINFO handle, const SP_DEVINFO_DATA* record, DWORD* error) {
+    const SetSlot* set = FindSet(handle);
+    if (set == nullptr) {
+        *error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    const Device* device = record != nullptr && record->cbSize == sizeof(SP_DEVINFO_DATA)
+                               ? DeviceInSet(*set, record->Reserved)
+                               : nullptr;
+    if (device == nullptr) {
+        *error = ERROR_INVALID_PARAMETER;
+    }
+    return device;
+}
+
 void FillDeviceInfo(SP_DEVINFO_DATA* data, ULONG_PTR id) {
     data->ClassGuid = GUID{};
     data->DevInst = static_cast<DWORD>(id);
@@ -379,16 +396,10 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
             static_cast<unsigned>(PropertyBufferSize), Given(RequiredSize, "size"))) {
         return Fail(fault);
     }
-    const SetSlot* set = FindSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    const Device* device = DeviceInSet(*set, DeviceInfoData->Reserved);
+    DWORD error = 0;
+    const Device* device = RecordedDevice(DeviceInfoSet, DeviceInfoData, &error);
     if (device == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return Fail(error);
     }
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
         return Fail(ERROR_INVALID_DATA);
@@ -432,16 +443,10 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceIn
             Given(RequiredSize, "size"), static_cast<unsigned>(Flags))) {
         return Fail(fault);
     }
-    const SetSlot* set = FindSet(DeviceInfoSet);
-    if (set == nullptr) {
-        return Fail(ERROR_INVALID_HANDLE);
-    }
-    if (DeviceInfoData == nullptr || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_PARAMETER);
-    }
-    const Device* device = DeviceInSet(*set, DeviceInfoData->Reserved);
+    DWORD error = 0;
+    const Device* device = RecordedDevice(DeviceInfoSet, DeviceInfoData, &error);
     if (device == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER);
+        return Fail(error);
     }
     if (PropertyKey == nullptr) {
         return Fail(ERROR_INVALID_DATA);
