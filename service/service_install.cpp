@@ -6,6 +6,7 @@
 #include "service/service_base.h"
 
 #include <cwchar>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -77,6 +78,35 @@ const WCHAR* NullIfEmpty(const std::wstring& text) {
     return text.empty() ? nullptr : text.c_str();
 }
 
+// The service runs as LocalSystem, which holds nearly every privilege, and needs none of them:
+// what it reads and writes, the objects' own DACLs grant. The SCM never takes away bypass
+// traverse checking; naming it alone takes away the rest, so that a fault in the service cannot
+// turn them against the machine.
+void LimitPrivileges(SC_HANDLE service) {
+    WCHAR privileges[] = L"SeChangeNotifyPrivilege\0"; // a list: the literal adds the final null
+    SERVICE_REQUIRED_PRIVILEGES_INFOW info{privileges};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &info)) {
+        PrintFailure(L"Couldn't set required privileges: %d\n");
+    }
+}
+
+// After a crash the SCM restarts the service a minute later, so that a passing fault does not
+// leave the machine without mode switching until the next boot. A third crash within a day is a
+// lasting fault: restarting it for ever would only hide it.
+constexpr DWORD kRestartDelayMs = 60 * 1000;
+constexpr DWORD kFailureCountResetSeconds = 24 * 60 * 60;
+
+void SetRecovery(SC_HANDLE service) {
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_RESTART, kRestartDelayMs},
+                           {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSW failureActions{kFailureCountResetSeconds, nullptr, nullptr,
+                                            static_cast<DWORD>(std::size(actions)), actions};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions)) {
+        PrintFailure(L"Couldn't set failure actions: %d\n");
+    }
+}
+
 } // namespace
 
 bool ServiceBase::InstallService() {
@@ -107,14 +137,21 @@ bool ServiceBase::InstallService() {
         PrintFailure(L"Couldn't open service control manager: %d\n");
         return false;
     }
+    // SERVICE_CHANGE_CONFIG and SERVICE_START: what setting the privileges and a restart action
+    // on this handle takes.
     const UniqueScmHandle service(CreateServiceW(
-        manager.get(), serviceName.c_str(), displayName.c_str(), SERVICE_QUERY_STATUS,
-        SERVICE_WIN32_OWN_PROCESS, startType, errorControl, imagePath.c_str(), nullptr, nullptr,
-        NullIfEmpty(dependencyList), NullIfEmpty(account), NullIfEmpty(password)));
+        manager.get(), serviceName.c_str(), displayName.c_str(),
+        SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START, SERVICE_WIN32_OWN_PROCESS,
+        startType, errorControl, imagePath.c_str(), nullptr, nullptr, NullIfEmpty(dependencyList),
+        NullIfEmpty(account), NullIfEmpty(password)));
     if (!service) {
         PrintFailure(L"Couldn't create service: %d\n");
         return false;
     }
+    // Either setting failing leaves a registered service that works, only with more privileges
+    // or no recovery: said on the console, and still an installation.
+    LimitPrivileges(service.get());
+    SetRecovery(service.get());
     return true;
 }
 
@@ -145,8 +182,9 @@ bool ServiceBase::UninstallService() {
             }
             Sleep(kStopPollIntervalMs);
         }
-        ConsolePrintf(stopStatus.dwCurrentState == SERVICE_STOPPED ? L"Service stopped\n"
-                                                               : L"Failed to stop the service\n");
+        ConsolePrintf(stopStatus.dwCurrentState == SERVICE_STOPPED
+                          ? L"Service stopped\n"
+                          : L"Failed to stop the service\n");
     } else {
         PrintFailure(L"Didn't control service: %d\n");
     }

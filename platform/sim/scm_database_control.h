@@ -60,10 +60,29 @@ void SetStopPendingQueries(const std::wstring& name, int queries);
 // service: the place to hand the stop to a simulated service process.
 void SetStopRequestHook(std::function<void(const std::wstring& name)> hook);
 
+// What ChangeServiceConfig2W has set, level by level; an empty optional was never set (or was
+// deleted with an empty text).
+struct ScmFailureAction {
+    SC_ACTION_TYPE type = SC_ACTION_NONE;
+    DWORD delayMs = 0;
+    bool operator==(const ScmFailureAction& other) const {
+        return type == other.type && delayMs == other.delayMs;
+    }
+};
+struct ScmOptionalConfig {
+    std::optional<std::wstring> description;
+    DWORD failureResetPeriodSeconds = 0;
+    std::vector<ScmFailureAction> failureActions;
+    std::optional<std::wstring> rebootMessage;
+    std::optional<std::wstring> failureCommand;
+    std::optional<std::vector<std::wstring>> requiredPrivileges;
+};
+
 struct ScmServiceInfo {
     ScmServiceConfig config;
     DWORD state = SERVICE_STOPPED;
     bool markedForDelete = false;
+    ScmOptionalConfig optional;
 };
 // The service while it is in the database. A service marked for deletion stays until it has
 // stopped and every handle to it is closed, as on Windows.

@@ -1,7 +1,9 @@
 // Simulator face only: the service control manager's database as installation sees it, after
 // the documented Win32 behaviour (and Wine's services.exe where the documentation is silent):
 // access checked per handle, a deleted service kept until it has stopped and its last handle is
-// closed, status filled in by ControlService on the refusals that Windows fills it in on.
+// closed, status filled in by ControlService on the refusals that Windows fills it in on, and the
+// optional configuration read back in Windows' buffer protocol (the size needed, then the record
+// with its texts behind it in the caller's one buffer).
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/sim/core.h"
@@ -9,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <map>
 #include <mutex>
@@ -31,6 +34,7 @@ struct Service {
     int stopPendingQueries = 1;
     int pendingQueriesLeft = 0;
     bool markedForDelete = false;
+    sim::ScmOptionalConfig optional;
 };
 
 struct HandleRecord {
@@ -173,6 +177,142 @@ bool Fail(DWORD code) {
     return false;
 }
 
+bool KnownConfigLevel(DWORD level) {
+    return level == SERVICE_CONFIG_DESCRIPTION || level == SERVICE_CONFIG_FAILURE_ACTIONS ||
+           level == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO;
+}
+
+// What a ChangeServiceConfig2W call asks for, for the journal.
+std::string DescribeConfig(DWORD level, const void* info) {
+    if (info == nullptr) {
+        return "(null)";
+    }
+    switch (level) {
+    case SERVICE_CONFIG_DESCRIPTION:
+        return sim::core::Narrow(static_cast<const SERVICE_DESCRIPTIONW*>(info)->lpDescription);
+    case SERVICE_CONFIG_FAILURE_ACTIONS: {
+        const auto* failure = static_cast<const SERVICE_FAILURE_ACTIONSW*>(info);
+        std::string text = "reset=" + std::to_string(failure->dwResetPeriod) +
+                           ", reboot=" + sim::core::Narrow(failure->lpRebootMsg) +
+                           ", command=" + sim::core::Narrow(failure->lpCommand) + ", actions=";
+        if (failure->lpsaActions == nullptr) {
+            return text + "(null)";
+        }
+        for (DWORD i = 0; i < failure->cActions; ++i) {
+            const SC_ACTION& action = failure->lpsaActions[i];
+            text += (i == 0 ? "" : " ") + std::to_string(action.Type) + "/" +
+                    std::to_string(action.Delay);
+        }
+        return text;
+    }
+    case SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO: {
+        const auto* privileges = static_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(info);
+        const auto names = ParseMultiString(privileges->pmszRequiredPrivileges);
+        if (!names) {
+            return "(null)";
+        }
+        std::string text;
+        for (const std::wstring& name : *names) {
+            text += (text.empty() ? "" : " ") + sim::core::Narrow(name.c_str());
+        }
+        return text;
+    }
+    default:
+        return "";
+    }
+}
+
+// A text member of a change: null leaves it as it is, the empty text deletes it.
+void ChangeText(LPCWSTR given, std::optional<std::wstring>& stored) {
+    if (given == nullptr) {
+        return;
+    }
+    stored = *given == 0 ? std::nullopt : std::optional<std::wstring>(given);
+}
+
+// Places the record of one level and what its pointers point to, one after another with each
+// part aligned for its type. With no buffer it only counts the bytes: the size to report.
+class ConfigLayout {
+public:
+    explicit ConfigLayout(BYTE* buffer) : buffer_(buffer) {}
+    std::size_t Size() const { return used_; }
+
+    template <typename T> T* Place(std::size_t count) {
+        used_ = (used_ + alignof(T) - 1) / alignof(T) * alignof(T);
+        T* at = buffer_ == nullptr ? nullptr : reinterpret_cast<T*>(buffer_ + used_);
+        used_ += count * sizeof(T);
+        return at;
+    }
+    LPWSTR PlaceText(const std::optional<std::wstring>& text) {
+        if (!text) {
+            return nullptr;
+        }
+        WCHAR* at = Place<WCHAR>(text->size() + 1);
+        if (at != nullptr) {
+            std::memcpy(at, text->c_str(), (text->size() + 1) * sizeof(WCHAR));
+        }
+        return at;
+    }
+
+private:
+    BYTE* buffer_;
+    std::size_t used_ = 0;
+};
+
+void LayOutConfig(DWORD level, const sim::ScmOptionalConfig& config, ConfigLayout& layout) {
+    switch (level) {
+    case SERVICE_CONFIG_DESCRIPTION: {
+        auto* record = layout.Place<SERVICE_DESCRIPTIONW>(1);
+        LPWSTR description = layout.PlaceText(config.description);
+        if (record != nullptr) {
+            record->lpDescription = description;
+        }
+        break;
+    }
+    case SERVICE_CONFIG_FAILURE_ACTIONS: {
+        auto* record = layout.Place<SERVICE_FAILURE_ACTIONSW>(1);
+        const std::size_t count = config.failureActions.size();
+        SC_ACTION* actions = count == 0 ? nullptr : layout.Place<SC_ACTION>(count);
+        LPWSTR rebootMessage = layout.PlaceText(config.rebootMessage);
+        LPWSTR command = layout.PlaceText(config.failureCommand);
+        if (record != nullptr) {
+            for (std::size_t i = 0; i < count; ++i) {
+                actions[i] =
+                    SC_ACTION{config.failureActions[i].type, config.failureActions[i].delayMs};
+            }
+            *record = SERVICE_FAILURE_ACTIONSW{config.failureResetPeriodSeconds, rebootMessage,
+                                               command, static_cast<DWORD>(count), actions};
+        }
+        break;
+    }
+    case SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO: {
+        auto* record = layout.Place<SERVICE_REQUIRED_PRIVILEGES_INFOW>(1);
+        WCHAR* list = nullptr;
+        if (config.requiredPrivileges) {
+            std::size_t units = 1; // the list's closing null
+            for (const std::wstring& name : *config.requiredPrivileges) {
+                units += name.size() + 1;
+            }
+            list = layout.Place<WCHAR>(units);
+            if (list != nullptr) {
+                WCHAR* next = list;
+                for (const std::wstring& name : *config.requiredPrivileges) {
+                    std::memcpy(next, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+                    next += name.size() + 1;
+                }
+                *next = 0;
+            }
+        }
+        if (record != nullptr) {
+            record->pmszRequiredPrivileges = list;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 } // namespace
 
 namespace sim {
@@ -221,7 +361,8 @@ std::optional<ScmServiceInfo> FindService(const std::wstring& name) {
     if (service == nullptr) {
         return std::nullopt;
     }
-    return ScmServiceInfo{service->config, service->state, service->markedForDelete};
+    return ScmServiceInfo{service->config, service->state, service->markedForDelete,
+                          service->optional};
 }
 
 int ServiceCount() {
@@ -485,5 +626,101 @@ BOOL CloseServiceHandle(SC_HANDLE hSCObject) {
     if (isService) {
         RemoveIfDone(serviceId);
     }
+    return TRUE;
+}
+
+BOOL ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault = sim::core::Enter(
+            "ChangeServiceConfig2W", ERROR_ACCESS_DENIED, "%p, %u, %s",
+            static_cast<void*>(hService), static_cast<unsigned>(dwInfoLevel),
+            KnownConfigLevel(dwInfoLevel) ? DescribeConfig(dwInfoLevel, lpInfo).c_str() : "")) {
+        return Fail(fault);
+    }
+    if (!KnownConfigLevel(dwInfoLevel)) {
+        return Fail(ERROR_INVALID_LEVEL);
+    }
+    if (lpInfo == nullptr) {
+        return TRUE; // documented: the information stays as it is
+    }
+    DWORD accessNeeded = SERVICE_CHANGE_CONFIG;
+    const auto* failure = static_cast<const SERVICE_FAILURE_ACTIONSW*>(lpInfo);
+    if (dwInfoLevel == SERVICE_CONFIG_FAILURE_ACTIONS && failure->lpsaActions != nullptr) {
+        for (DWORD i = 0; i < failure->cActions; ++i) {
+            if (failure->lpsaActions[i].Type > SC_ACTION_RUN_COMMAND) {
+                return Fail(ERROR_INVALID_PARAMETER);
+            }
+            if (failure->lpsaActions[i].Type == SC_ACTION_RESTART) {
+                accessNeeded |= SERVICE_START; // the SCM will start it on the caller's behalf
+            }
+        }
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, accessNeeded, &service)) {
+        return Fail(error);
+    }
+    if (service->markedForDelete) {
+        return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    }
+    sim::ScmOptionalConfig& config = service->optional;
+    switch (dwInfoLevel) {
+    case SERVICE_CONFIG_DESCRIPTION:
+        ChangeText(static_cast<const SERVICE_DESCRIPTIONW*>(lpInfo)->lpDescription,
+                   config.description);
+        break;
+    case SERVICE_CONFIG_FAILURE_ACTIONS:
+        ChangeText(failure->lpRebootMsg, config.rebootMessage);
+        ChangeText(failure->lpCommand, config.failureCommand);
+        // Without an action list the count and the reset period are ignored.
+        if (failure->lpsaActions != nullptr) {
+            config.failureResetPeriodSeconds = failure->dwResetPeriod;
+            config.failureActions.clear();
+            for (DWORD i = 0; i < failure->cActions; ++i) {
+                config.failureActions.push_back(
+                    {failure->lpsaActions[i].Type, failure->lpsaActions[i].Delay});
+            }
+        }
+        break;
+    case SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO:
+        if (auto names =
+                ParseMultiString(static_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(lpInfo)
+                                     ->pmszRequiredPrivileges)) {
+            config.requiredPrivileges = std::move(names);
+        }
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+BOOL QueryServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPBYTE lpBuffer, DWORD cbBufSize,
+                          LPDWORD pcbBytesNeeded) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault = sim::core::Enter(
+            "QueryServiceConfig2W", ERROR_ACCESS_DENIED, "%p, %u, %s, %u",
+            static_cast<void*>(hService), static_cast<unsigned>(dwInfoLevel),
+            lpBuffer == nullptr ? "buffer=null" : "buffer", static_cast<unsigned>(cbBufSize))) {
+        return Fail(fault);
+    }
+    if (!KnownConfigLevel(dwInfoLevel)) {
+        return Fail(ERROR_INVALID_LEVEL);
+    }
+    if (pcbBytesNeeded == nullptr || (lpBuffer == nullptr && cbBufSize != 0)) {
+        return Fail(ERROR_INVALID_ADDRESS);
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, SERVICE_QUERY_CONFIG, &service)) {
+        return Fail(error);
+    }
+    ConfigLayout measure(nullptr);
+    LayOutConfig(dwInfoLevel, service->optional, measure);
+    const auto needed = static_cast<DWORD>(measure.Size());
+    *pcbBytesNeeded = needed;
+    if (cbBufSize < needed) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER); // and the buffer stays untouched
+    }
+    ConfigLayout fill(lpBuffer);
+    LayOutConfig(dwInfoLevel, service->optional, fill);
     return TRUE;
 }

@@ -65,8 +65,10 @@ struct GUID {
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_INVALID_LEVEL 124L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_ADDRESS 487L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
 #define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
@@ -197,6 +199,40 @@ using LPHANDLER_FUNCTION_EX = DWORD (*)(DWORD dwControl, DWORD dwEventType, LPVO
 struct SERVICE_TABLE_ENTRYW {
     LPWSTR lpServiceName;
     LPSERVICE_MAIN_FUNCTIONW lpServiceProc;
+};
+
+// Optional configuration (ChangeServiceConfig2W, QueryServiceConfig2W)
+#define SERVICE_CONFIG_DESCRIPTION 1
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6
+
+enum SC_ACTION_TYPE {
+    SC_ACTION_NONE = 0,
+    SC_ACTION_RESTART = 1,
+    SC_ACTION_REBOOT = 2,
+    SC_ACTION_RUN_COMMAND = 3,
+};
+
+struct SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+};
+using LPSC_ACTION = SC_ACTION*;
+
+struct SERVICE_DESCRIPTIONW {
+    LPWSTR lpDescription;
+};
+
+struct SERVICE_FAILURE_ACTIONSW {
+    DWORD dwResetPeriod;
+    LPWSTR lpRebootMsg;
+    LPWSTR lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+};
+
+struct SERVICE_REQUIRED_PRIVILEGES_INFOW {
+    LPWSTR pmszRequiredPrivileges;
 };
 
 // Event log

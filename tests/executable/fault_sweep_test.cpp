@@ -6,20 +6,23 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 class FaultSweepTest : public SimTest {
 protected:
-    // The operation behind the nth faultable call of the journal.
-    static std::string NthFaultableOp(int nth) {
+    // The operation behind the nth faultable call of the journal, and "op#k" for its kth call.
+    static std::pair<std::string, std::string> NthFaultableOp(int nth) {
+        std::map<std::string, int> seen;
         for (const sim::Call& call : sim::Journal()) {
+            const int occurrence = ++seen[call.op];
             if (call.faultable && --nth == 0) {
-                return call.op;
+                return {call.op, call.op + "#" + std::to_string(occurrence)};
             }
         }
-        return "(none)";
+        return {"(none)", "(none)"};
     }
 
     struct Outcome {
@@ -28,7 +31,8 @@ protected:
     };
 
     // Runs `role` once without faults to count its calls, then once per call with that call
-    // failed, each time from the state `prepare` sets up.
+    // failed, each time from the state `prepare` sets up. An outcome is keyed by the operation,
+    // or by "op#k" where its calls differ.
     template <typename Prepare>
     void Sweep(const std::wstring& role, Prepare prepare,
                const std::map<std::string, Outcome>& expected) {
@@ -41,8 +45,9 @@ protected:
             prepare();
             sim::FailAnyCall(nth);
             const int exitCode = RunEntry({role});
-            const std::string op = NthFaultableOp(nth);
-            SCOPED_TRACE("call " + std::to_string(nth) + ": " + op);
+            const auto [name, numbered] = NthFaultableOp(nth);
+            const std::string op = expected.count(numbered) != 0 ? numbered : name;
+            SCOPED_TRACE("call " + std::to_string(nth) + ": " + numbered);
             EXPECT_EQ(sim::FaultsFired(), 1);
             ASSERT_EQ(expected.count(op), 1u);
             EXPECT_EQ(exitCode, expected.at(op).exitCode);
@@ -64,6 +69,11 @@ TEST_F(FaultSweepTest, Install) {
               {"CreateServiceW",
                {-1, L"Installing service\nCouldn't create service: 5\n"
                     L"Couldn't install service: 5\n"}},
+              {"ChangeServiceConfig2W#1",
+               {0, L"Installing service\nCouldn't set required privileges: 5\n"
+                   L"Service installed\n"}},
+              {"ChangeServiceConfig2W#2",
+               {0, L"Installing service\nCouldn't set failure actions: 5\nService installed\n"}},
           });
 }
 

@@ -33,7 +33,9 @@ TEST_F(InstallTest, InstallRegistersTheServiceAndLogs) {
     const sim::CreateServiceCall& call = calls[0];
     EXPECT_EQ(call.config.name, L"HingeflowService");
     EXPECT_EQ(call.config.displayName, std::wstring(L"hingeflow tirgger service"));
-    EXPECT_EQ(call.desiredAccess, static_cast<DWORD>(SERVICE_QUERY_STATUS));
+    // What setting the privileges and a restart action takes, beside the status.
+    EXPECT_EQ(call.desiredAccess,
+              static_cast<DWORD>(SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG | SERVICE_START));
     EXPECT_EQ(call.config.serviceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     EXPECT_EQ(call.config.startType, static_cast<DWORD>(SERVICE_AUTO_START));
     EXPECT_EQ(call.config.errorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
@@ -135,6 +137,56 @@ TEST_F(InstallTest, NonEmptyDependenciesAccountAndPasswordArePassed) {
     EXPECT_EQ(config.serviceStartName, std::wstring(L".\\svc"));
     EXPECT_EQ(config.password, std::wstring(L"secret"));
     EXPECT_EQ(sim::ConsoleOutput(), L"");
+}
+
+// --- Least privilege and recovery ----------------------------------------------------------
+
+TEST_F(InstallTest, ServiceKeepsOnePrivilegeAndIsRestartedTwiceADay) {
+    ASSERT_EQ(RunEntry({L"install"}), 0);
+    const sim::ScmOptionalConfig config = sim::FindService(kServiceName)->optional;
+    EXPECT_EQ(config.requiredPrivileges, std::vector<std::wstring>{L"SeChangeNotifyPrivilege"});
+    EXPECT_EQ(config.failureResetPeriodSeconds, 86400u);
+    EXPECT_EQ(config.failureActions, (std::vector<sim::ScmFailureAction>{
+                                         {SC_ACTION_RESTART, 60000},
+                                         {SC_ACTION_RESTART, 60000},
+                                         {SC_ACTION_NONE, 0},
+                                     }));
+    EXPECT_EQ(config.rebootMessage, std::nullopt);
+    EXPECT_EQ(config.failureCommand, std::nullopt);
+    EXPECT_EQ(config.description, std::nullopt);
+}
+
+// A setting the SCM refuses costs the service that protection, never its installation.
+TEST_F(InstallTest, RefusedSettingIsOneLineAndTheInstallationStands) {
+    const struct {
+        int nth;
+        bool persistent;
+        DWORD code;
+        std::wstring lines;
+        bool privilegesSet;
+        bool recoverySet;
+    } cases[] = {
+        // 124: Wine's answer, which has no required privileges.
+        {1, false, ERROR_INVALID_LEVEL, L"Couldn't set required privileges: 124\n", false, true},
+        {2, false, ERROR_ACCESS_DENIED, L"Couldn't set failure actions: 5\n", true, false},
+        {1, true, ERROR_ACCESS_DENIED,
+         L"Couldn't set required privileges: 5\nCouldn't set failure actions: 5\n", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        sim::Reset();
+        sim::FailCall("ChangeServiceConfig2W", c.nth, c.code, c.persistent);
+        LogCapture log;
+        EXPECT_EQ(RunEntry({L"install"}), 0);
+        EXPECT_EQ(sim::ConsoleOutput(), L"Installing service\n" + c.lines + L"Service installed\n");
+        EXPECT_EQ(log.Messages(), std::vector<std::string>{"service installed"});
+        const auto service = sim::FindService(kServiceName);
+        ASSERT_TRUE(service.has_value());
+        EXPECT_EQ(service->config.binaryPathName,
+                  std::wstring(L"\"C:\\Program Files\\hingeflow\\hingeflow.exe\""));
+        EXPECT_EQ(service->optional.requiredPrivileges.has_value(), c.privilegesSet);
+        EXPECT_EQ(service->optional.failureActions.size(), c.recoverySet ? 3u : 0u);
+    }
 }
 
 // --- Removal -------------------------------------------------------------------------------

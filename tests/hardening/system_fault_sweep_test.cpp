@@ -162,6 +162,14 @@ std::vector<Operation> Operations() {
     return {
         {"install", [] {}, [] { return std::to_string(RunEntry({L"install"})); },
          [](const sim::Call& c) {
+             if (c.op == "ChangeServiceConfig2W") {
+                 const std::string setting = Has(c.args, "SeChangeNotifyPrivilege")
+                                                 ? "required privileges"
+                                                 : "failure actions";
+                 return Expectation{"0",
+                                    {"C:Couldn't set " + setting + ": 5", "C:Service installed",
+                                     "V:service installed"}};
+             }
              const std::string step = c.op == "GetModuleFileNameW" ? "get module file name"
                                       : c.op == "OpenSCManagerW"   ? "open service control manager"
                                                                    : "create service";

@@ -10,6 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <string>
+
 namespace {
 
 constexpr const wchar_t* kName = L"HingeflowConformance";
@@ -124,6 +130,163 @@ TEST_F(ServicesConformance, DeletedServiceStaysMarkedUntilItsLastHandleCloses) {
     SetLastError(kUntouched);
     EXPECT_EQ(OpenServiceW(scm_, kName, kUninstallAccess), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// The optional configuration at each level the system sets, each set with exactly the rights
+// it needs and read back in Windows' protocol: the size needed, a buffer one byte short left
+// untouched, then the record with what it points to inside a buffer of that size.
+TEST_F(ServicesConformance, OptionalConfigurationIsReadBackAsSet) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(created));
+
+    WCHAR description[] = L"hingeflow conformance";
+    SERVICE_DESCRIPTIONW descriptionInfo{description};
+    SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+    SERVICE_FAILURE_ACTIONSW failureInfo{86400, nullptr, nullptr, 2, actions};
+    WCHAR privileges[] = L"SeChangeNotifyPrivilege\0";
+    SERVICE_REQUIRED_PRIVILEGES_INFOW privilegesInfo{privileges};
+
+    const struct {
+        const char* level;
+        DWORD code;
+        void* info;
+        DWORD access; // what the change needs
+        std::size_t recordSize;
+        std::function<void(const BYTE*)> check;
+        // Measured under Wine 8, which has no required privileges and stores no failure actions.
+        bool wineChanges;
+        bool wineReadsBack;
+    } cases[] = {
+        {"description", SERVICE_CONFIG_DESCRIPTION, &descriptionInfo, SERVICE_CHANGE_CONFIG,
+         sizeof(SERVICE_DESCRIPTIONW),
+         [&](const BYTE* buffer) {
+             EXPECT_STREQ(reinterpret_cast<const SERVICE_DESCRIPTIONW*>(buffer)->lpDescription,
+                          description);
+         },
+         true, true},
+        {"failure actions", SERVICE_CONFIG_FAILURE_ACTIONS, &failureInfo,
+         SERVICE_CHANGE_CONFIG | SERVICE_START, sizeof(SERVICE_FAILURE_ACTIONSW),
+         [](const BYTE* buffer) {
+             const auto* read = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer);
+             EXPECT_EQ(read->dwResetPeriod, 86400u);
+             ASSERT_EQ(read->cActions, 2u);
+             EXPECT_EQ(read->lpsaActions[0].Type, SC_ACTION_RESTART);
+             EXPECT_EQ(read->lpsaActions[0].Delay, 60000u);
+             EXPECT_EQ(read->lpsaActions[1].Type, SC_ACTION_NONE);
+         },
+         true, false},
+        {"required privileges", SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privilegesInfo,
+         SERVICE_CHANGE_CONFIG, sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOW),
+         [](const BYTE* buffer) {
+             const WCHAR* list = reinterpret_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer)
+                                     ->pmszRequiredPrivileges;
+             ASSERT_NE(list, nullptr);
+             EXPECT_STREQ(list, L"SeChangeNotifyPrivilege");
+             EXPECT_EQ(list[std::wcslen(list) + 1], 0) << "the list has one name";
+         },
+         false, false},
+    };
+    std::string wineDifferences;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        SC_HANDLE service = OpenServiceW(scm_, kName, c.access | SERVICE_QUERY_CONFIG);
+        ASSERT_NE(service, nullptr);
+        SetLastError(kUntouched);
+        const BOOL changed = ChangeServiceConfig2W(service, c.code, c.info);
+        const DWORD changeError = changed ? 0 : GetLastError();
+        DWORD needed = kUntouched;
+        SetLastError(kUntouched);
+        EXPECT_FALSE(QueryServiceConfig2W(service, c.code, nullptr, 0, &needed));
+        const DWORD sizeError = GetLastError();
+        if (seed::OnWine() && !c.wineReadsBack) {
+            EXPECT_EQ(changed, c.wineChanges ? TRUE : FALSE);
+            EXPECT_EQ(changeError, c.wineChanges ? 0u : static_cast<DWORD>(ERROR_INVALID_LEVEL));
+            EXPECT_EQ(sizeError, static_cast<DWORD>(ERROR_INVALID_LEVEL));
+            wineDifferences += std::string(wineDifferences.empty() ? "" : "; ") + c.level +
+                               (c.wineChanges ? " are taken but cannot be read back (124)"
+                                              : " are refused and cannot be read back (124)");
+            EXPECT_TRUE(CloseServiceHandle(service));
+            continue;
+        }
+        EXPECT_TRUE(changed) << "error " << changeError;
+        EXPECT_EQ(sizeError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        ASSERT_GT(needed, c.recordSize);
+
+        alignas(8) BYTE buffer[4096];
+        ASSERT_LE(needed, sizeof buffer);
+        std::memset(buffer, 0xcc, sizeof buffer);
+        DWORD again = kUntouched;
+        SetLastError(kUntouched);
+        EXPECT_FALSE(QueryServiceConfig2W(service, c.code, buffer, needed - 1, &again));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(again, needed);
+        EXPECT_EQ(std::count(buffer, buffer + sizeof buffer, BYTE{0xcc}),
+                  static_cast<std::ptrdiff_t>(sizeof buffer));
+        EXPECT_TRUE(QueryServiceConfig2W(service, c.code, buffer, needed, &again));
+        c.check(buffer);
+        EXPECT_TRUE(CloseServiceHandle(service));
+    }
+    SKIP_WHERE_WINE_DIFFERS(!wineDifferences.empty(), wineDifferences);
+}
+
+// What the SCM turns away: a change without SERVICE_CHANGE_CONFIG, a restart action without
+// SERVICE_START (the SCM would start the service for the caller), a query without
+// SERVICE_QUERY_CONFIG, without a place for the size, or of a level it does not know.
+TEST_F(ServicesConformance, OptionalConfigurationNeedsItsRightsAndAKnownLevel) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(CloseServiceHandle(created));
+
+    WCHAR description[] = L"hingeflow conformance";
+    SERVICE_DESCRIPTIONW descriptionInfo{description};
+    SC_ACTION restart[] = {{SC_ACTION_RESTART, 60000}};
+    SERVICE_FAILURE_ACTIONSW restartInfo{86400, nullptr, nullptr, 1, restart};
+    constexpr DWORD kUnknownLevel = 0xfff0;
+
+    const struct {
+        const char* what;
+        DWORD access;
+        bool query;
+        DWORD level;
+        void* info;
+        bool withSize;
+        DWORD error;
+        bool wineAccepts; // measured under Wine 8
+    } cases[] = {
+        {"change without SERVICE_CHANGE_CONFIG", SERVICE_ALL_ACCESS & ~SERVICE_CHANGE_CONFIG, false,
+         SERVICE_CONFIG_DESCRIPTION, &descriptionInfo, true, ERROR_ACCESS_DENIED, false},
+        {"restart action without SERVICE_START", SERVICE_CHANGE_CONFIG, false,
+         SERVICE_CONFIG_FAILURE_ACTIONS, &restartInfo, true, ERROR_ACCESS_DENIED, true},
+        {"query without SERVICE_QUERY_CONFIG", SERVICE_ALL_ACCESS & ~SERVICE_QUERY_CONFIG, true,
+         SERVICE_CONFIG_DESCRIPTION, nullptr, true, ERROR_ACCESS_DENIED, false},
+        {"query without a place for the size", SERVICE_QUERY_CONFIG, true,
+         SERVICE_CONFIG_DESCRIPTION, nullptr, false, ERROR_INVALID_ADDRESS, false},
+        {"query of an unknown level", SERVICE_QUERY_CONFIG, true, kUnknownLevel, nullptr, true,
+         ERROR_INVALID_LEVEL, false},
+    };
+    std::string wineDifferences;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SC_HANDLE service = OpenServiceW(scm_, kName, c.access);
+        ASSERT_NE(service, nullptr);
+        alignas(8) BYTE buffer[256];
+        DWORD needed = kUntouched;
+        SetLastError(kUntouched);
+        const BOOL done = c.query ? QueryServiceConfig2W(service, c.level, buffer, sizeof buffer,
+                                                         c.withSize ? &needed : nullptr)
+                                  : ChangeServiceConfig2W(service, c.level, c.info);
+        const DWORD error = GetLastError();
+        EXPECT_TRUE(CloseServiceHandle(service));
+        if (seed::OnWine() && c.wineAccepts) {
+            EXPECT_TRUE(done);
+            wineDifferences += c.what;
+            continue;
+        }
+        EXPECT_FALSE(done);
+        EXPECT_EQ(error, c.error);
+    }
+    SKIP_WHERE_WINE_DIFFERS(!wineDifferences.empty(), "it accepts a " + wineDifferences);
 }
 
 TEST_F(ServicesConformance, ClosingNoHandleIsInvalidHandle) {
