@@ -65,20 +65,36 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "wixl failed on ${wxs}")
 endif()
 
+# The log folder's DACL, set by the installer whatever the folder inherited or whoever made it
+# first: owned by SYSTEM, protected from inheritance, full control for SYSTEM and Administrators,
+# read and execute for Users. Where a user may add files, a SYSTEM service writing there can be
+# aimed at a file of that user's choice. Well-known aliases, not account names, so that it holds in
+# every display language; and no LockPermissions table beside it (both fail with 1941).
+set(permissions_idt ${output}.MsiLockPermissionsEx.idt)
+file(WRITE ${permissions_idt}
+  "MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\n"
+  "s72\ts72\ts32\tl0\tS255\n"
+  "MsiLockPermissionsEx\tMsiLockPermissionsEx\n"
+  "LogFolder\tLOGFOLDER\tCreateFolder\t"
+  "O:SYG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t\n")
+
 # The configuration values are written only when their property is given: component conditions.
 # The service's removal on rollback (rollback custom action 0x100 | 0x400, plus 0x12 an
 # executable installed with the product, 0x40 its exit code ignored, 0x800 no impersonation).
-# The three properties reach the elevated part of a managed installation by a non-administrator
-# only when they are secure.
+# A property reaches the elevated part of a managed installation by a non-administrator only when
+# it is secure. LOGPATH is not: it chooses where a SYSTEM service writes, so only an
+# administrator's installation sets it.
 execute_process(
   COMMAND ${msibuild} ${output}.tmp
+    -i ${permissions_idt}
     -q "UPDATE `Component` SET `Condition` = 'TRIGGERDEVICE' WHERE `Component` = 'TriggerDevice'"
     -q "UPDATE `Component` SET `Condition` = 'BUILTINKEYBOARDS' WHERE `Component` = 'BuiltInKeyboards'"
     -q "UPDATE `Component` SET `Condition` = 'LOGPATH' WHERE `Component` = 'LogPath'"
     -q "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = 'UnregisterServiceOnRollback'"
-    -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS;LOGPATH' WHERE `Property` = 'SecureCustomProperties'"
+    -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' WHERE `Property` = 'SecureCustomProperties'"
     -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = 'hingeflow.exe'"
   RESULT_VARIABLE status)
+file(REMOVE ${permissions_idt})
 if(NOT status EQUAL 0)
   file(REMOVE ${output}.tmp)
   message(FATAL_ERROR "msibuild failed on ${output}.tmp")

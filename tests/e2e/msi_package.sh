@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows Installer package as a fleet tool runs it, silently: an install with the
+# The Windows Installer package as a fleet tool runs it, silently: what it holds for Windows alone
+# (the log folder's DACL, the properties a non-administrator may not set), an install with the
 # configuration as properties, an uninstall while the service runs, a bad value refused, an
 # upgrade from an older package, a downgrade refused.
 #   msi_package.sh PACKAGE PREFIX_DIR MAKE_PACKAGE...   (MAKE_PACKAGE... VERSION OUTPUT makes one)
@@ -54,6 +55,20 @@ service_gone() { ! service_process_alive && key_absent "$SERVICE_KEY"; }
 
 registered='"C:\Program Files\hingeflow\hingeflow.exe"|hingeflow tirgger service|0x10|0x2|0x1|LocalSystem||'
 configured='keyboard|0x2|C:\hingeflow logs\service.log|'
+
+# table NAME: the rows of one of the package's tables, without the three header lines.
+table() { msiinfo export "$package" "$1" | tr -d '\r' | tail -n +4; }
+
+echo "== what the package holds"
+# Wine's msi does not apply this table: its content is checked here, its effect only Windows shows.
+check "locks the log folder: SYSTEM's, full control for SYSTEM and Administrators, Users read" \
+  equals $'LogFolder\tLOGFOLDER\tCreateFolder\tO:SYG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)\t' \
+  "$(table MsiLockPermissionsEx)"
+check "has no LockPermissions table beside it" \
+  equals "" "$(msiinfo tables "$package" | tr -d '\r' | grep -x LockPermissions || true)"
+check "takes LOGPATH from an administrator's installation only" \
+  equals $'SecureCustomProperties\tOLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' \
+  "$(table Property | grep '^SecureCustomProperties' || true)"
 
 echo "== silent install with the configuration"
 msiexec /i "$(winepath -w "$package")" TRIGGERDEVICE=keyboard BUILTINKEYBOARDS=2 \
