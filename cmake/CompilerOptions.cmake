@@ -6,6 +6,26 @@ else()
   add_compile_options(-Wall -Wextra -Werror)
 endif()
 
+# The executable runs as LocalSystem on every machine of a fleet: what the toolchain offers
+# against memory corruption is on. MSVC: Control Flow Guard, and shadow-stack compatibility,
+# which exists for x86 and x64 only.
+if(MSVC)
+  add_compile_options(/guard:cf)
+  add_link_options(/guard:cf)
+  if(CMAKE_CXX_COMPILER_ARCHITECTURE_ID MATCHES "^(x64|X86)$")
+    add_link_options(/CETCOMPAT)
+  endif()
+endif()
+# mingw-w64: the stack protector and checked memory and string calls, for C++ only (the test
+# keyboard driver is C without a run-time). Their run-time, libssp, must come in statically: every
+# executable links with -static, else it would need libssp-0.dll beside it. Fortification needs
+# an optimised build and is inert in a Debug one.
+if(MINGW)
+  add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fstack-protector-strong>)
+  add_compile_definitions($<$<COMPILE_LANGUAGE:CXX>:_FORTIFY_SOURCE=2>)
+  add_link_options($<$<LINK_LANGUAGE:CXX>:-fstack-protector-strong>)
+endif()
+
 if(HINGEFLOW_SANITIZE)
   if(MSVC)
     message(FATAL_ERROR "HINGEFLOW_SANITIZE is for gcc and clang builds")
