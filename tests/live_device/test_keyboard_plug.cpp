@@ -74,12 +74,31 @@ int Setup() {
     return 0;
 }
 
+// SetupDiRemoveDevice returns before Wine's driver host has removed the device; a plug meanwhile
+// fails with ERROR_DEVINST_ALREADY_EXISTS. True once it is gone, false after 10 s.
+bool Removed() {
+    constexpr int kPolls = 10000;
+    for (int i = 0; i < kPolls; ++i) {
+        UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (set && !SetupDiOpenDeviceInfoW(set.get(), kInstanceId, nullptr, 0, &device)) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
 bool SetDeviceNumber(HKEY key, const wchar_t* name, DWORD number) {
     return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                           sizeof number) == ERROR_SUCCESS;
 }
 
 int Plug(DWORD keyboardDelayMs, bool usbInterface) {
+    if (!Removed()) {
+        return Fail("waiting for the last removal");
+    }
     UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
