@@ -103,9 +103,9 @@ void HingeflowService::Register(UniqueDeviceNotification& slot, DeviceKind kind)
     }
 }
 
-// The USB class keeps its old meaning; a keyboard or mouse interface is enabled only once its
-// driver has started, so its own arrival is the moment the census is sure to see it, however
-// late that is and whatever bus it came on.
+// A USB device's event may come before its keyboard can be counted; a keyboard or mouse
+// interface is enabled only once its driver has started, so its own arrival is the moment the
+// census is sure to see it, however late that is and whatever bus it came on.
 void HingeflowService::onStart(DWORD /*argc*/, LPWSTR* /*argv*/) {
     LogVerbose("HingeflowService onStart");
     Register(deviceNotify, kUsbDeviceKind);
