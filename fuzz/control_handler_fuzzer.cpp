@@ -1,12 +1,17 @@
 // The frame's control handler and the service's hooks under any sequence of control codes,
-// event types and event-data pointers. The pointers point nowhere: the address sanitizer
-// reports the first read through one.
+// event types and event records. Each record lies in a buffer of exactly its own length, so the
+// address sanitizer reports any read beyond what the record holds, whatever its size field says.
 #include "config/config_values.h"
 #include "fuzz/fuzz_support.h"
+#include "platform/device_interface_classes.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
 #include "trigger/hingeflow_service.h"
 #include "trigger/slate_mode.h"
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -14,8 +19,8 @@ constexpr int kMaxSteps = 48;
 
 DWORD Control(FuzzedDataProvider& in) {
     static constexpr DWORD kControls[] = {
-        SERVICE_CONTROL_STOP,        SERVICE_CONTROL_PAUSE,      SERVICE_CONTROL_CONTINUE,
-        SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_SHUTDOWN,   SERVICE_CONTROL_DEVICEEVENT,
+        SERVICE_CONTROL_STOP,        SERVICE_CONTROL_PAUSE,        SERVICE_CONTROL_CONTINUE,
+        SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_SHUTDOWN,     SERVICE_CONTROL_DEVICEEVENT,
         SERVICE_CONTROL_POWEREVENT,  SERVICE_CONTROL_SESSIONCHANGE};
     return in.ConsumeBool() ? in.PickValueInArray(kControls) : in.ConsumeIntegral<DWORD>();
 }
@@ -28,9 +33,68 @@ DWORD EventType(FuzzedDataProvider& in) {
     return in.ConsumeBool() ? in.PickValueInArray(kTypes) : in.ConsumeIntegral<DWORD>();
 }
 
-// Small addresses, odd addresses and the all-ones pointer, never anything mapped by design.
+// The context is never read: small addresses, odd addresses and the all-ones pointer, never
+// anything mapped by design.
 LPVOID Pointer(FuzzedDataProvider& in) {
     return reinterpret_cast<LPVOID>(in.ConsumeIntegral<std::uintptr_t>() | 1u);
+}
+
+void Put(std::vector<BYTE>& record, std::size_t offset, const void* field, std::size_t size) {
+    if (offset + size <= record.size()) {
+        std::memcpy(record.data() + offset, field, size);
+    }
+}
+
+// None (empty), one short of a device-interface record, a whole one with a path of any length,
+// or one whose size field claims far more than its bytes; of any device type and class.
+std::vector<BYTE> Record(FuzzedDataProvider& in) {
+    static constexpr GUID kClasses[] = {interface_class::kUsbDevice, interface_class::kKeyboard,
+                                        interface_class::kMouse, interface_class::kHid,
+                                        interface_class::kUsbHub};
+    constexpr std::size_t kWhole = sizeof(DEV_BROADCAST_DEVICEINTERFACE_W);
+    std::vector<BYTE> record;
+    DWORD declared = 0;
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0:
+        return record;
+    case 1:
+        record.resize(in.ConsumeIntegralInRange<std::size_t>(sizeof(DWORD), kWhole - 1));
+        // Never more than it holds: no reader could tell such a record from a whole one.
+        declared = in.ConsumeIntegralInRange<DWORD>(0, static_cast<DWORD>(record.size()));
+        break;
+    case 2:
+        record.resize(kWhole + 2 * in.ConsumeIntegralInRange<std::size_t>(0, 300));
+        declared = static_cast<DWORD>(record.size());
+        break;
+    default:
+        record.resize(kWhole + 2 * in.ConsumeIntegralInRange<std::size_t>(0, 8));
+        declared =
+            in.ConsumeIntegralInRange<DWORD>(static_cast<DWORD>(record.size()) + 1, 0xFFFFFFFFu);
+        break;
+    }
+    const DWORD type =
+        in.ConsumeBool() ? DWORD{DBT_DEVTYP_DEVICEINTERFACE} : in.ConsumeIntegral<DWORD>();
+    GUID interfaceClass = in.PickValueInArray(kClasses);
+    if (in.ConsumeBool()) {
+        const std::vector<BYTE> bytes = in.ConsumeBytes<BYTE>(sizeof interfaceClass);
+        if (!bytes.empty()) {
+            std::memcpy(&interfaceClass, bytes.data(), bytes.size());
+        }
+    }
+    // The path, or whatever else lies beyond the header.
+    const std::vector<BYTE> rest = in.ConsumeBytes<BYTE>(record.size());
+    if (!rest.empty()) {
+        std::memcpy(record.data(), rest.data(), rest.size());
+    }
+    Put(record, 0, &declared, sizeof declared);
+    Put(record, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_devicetype), &type, sizeof type);
+    Put(record, offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_classguid), &interfaceClass,
+        sizeof interfaceClass);
+    return record;
+}
+
+LPVOID Data(std::vector<BYTE>& record) {
+    return record.empty() ? nullptr : record.data();
 }
 
 } // namespace
@@ -64,17 +128,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 2: {
                 const DWORD control = Control(in);
                 const DWORD eventType = EventType(in);
-                fuzz::Check(ServiceBase::ControlHandler(control, eventType, Pointer(in),
+                std::vector<BYTE> record = Record(in);
+                fuzz::Check(ServiceBase::ControlHandler(control, eventType, Data(record),
                                                         Pointer(in)) == NO_ERROR,
                             "the handler answered a control with an error");
                 break;
             }
-            case 3:
-                service.OnDeviceEvent(EventType(in), Pointer(in));
+            case 3: {
+                const DWORD eventType = EventType(in);
+                std::vector<BYTE> record = Record(in);
+                service.OnDeviceEvent(eventType, Data(record));
                 break;
-            case 4:
-                service.onPowerEvent(EventType(in), Pointer(in));
+            }
+            case 4: {
+                const DWORD eventType = EventType(in);
+                std::vector<BYTE> record = Record(in);
+                service.onPowerEvent(eventType, Data(record));
                 break;
+            }
             case 5:
                 service.onStart(0, nullptr);
                 break;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # hingeflow.exe under Wine's SCM while a test keyboard is plugged in and out for real: the USB
-# arrivals and removals reach the service process, where Wine matches them against the service's
-# registration and then drops them. Each match prints one FIXME line on the stderr of the prefix's
-# first process (services.log), so the lines show that the registration's filter matches USB
-# events and no others; the log shows that the service's handler never ran.
+# and keyboard-class arrivals and removals reach the service process, where Wine matches them
+# against the service's registrations and then drops them. Each match prints one FIXME line on the
+# stderr of the prefix's first process (services.log), so the lines show that each event matches
+# exactly one of its three registrations; the log shows that the service's handler never ran.
 #   live_notification.sh HINGEFLOW_EXE PLUG_EXE DRIVER_SYS PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$4" fixme+win
@@ -35,12 +35,15 @@ run_exe "$exe" install
 check "the service runs" net_start HingeflowService
 check "nothing is matched before a device comes" equals 0 "$(matches_so_far)"
 test_keyboard plug
-check "plugging matches once: the USB arrival, not the keyboard's" matched 1
+check "plugging matches twice: the USB arrival and the keyboard's" matched 2
 check "the keyboard-class interface did arrive" equals 0x1 "$(keyboard_linked)"
 test_keyboard unplug
-check "unplugging matches once more: the USB removal" matched 2
+check "unplugging matches twice more: the keyboard's removal and the USB one" matched 4
+test_keyboard plug 0 no-usb
+test_keyboard unplug
+check "a keyboard with no USB interface matches once each way" matched 6
 # Wine's gap, pinned down: this fails the day Wine calls a service's handler for these events.
-check "Wine dropped both: the service's handler never ran, the value kept its start-up 1" \
+check "Wine dropped them all: the service's handler never ran, the value kept its start-up 1" \
   equals "$(printf '%s\n' 'V:service installed' 'V:InitializeConvertibleSlateMode: 1' \
     'V:HingeflowService onStart')|0x1" "$(log_messages "$folder/service.log")|$(slate_mode)"
 
@@ -49,4 +52,4 @@ wine net stop HingeflowService >/dev/null 2>&1 || true
 check "the service has stopped" wait_for_state HingeflowService 1 10
 test_keyboard plug
 test_keyboard unplug
-check "with its registration released, nothing is matched" matched 2
+check "with its registrations released, nothing is matched" matched 6

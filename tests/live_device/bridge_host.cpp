@@ -1,7 +1,7 @@
 // hingeflow's service code under Wine's SCM, with a bridge for the one hop Wine leaves out. Wine
 // matches a device event against a service-handle registration and then drops it; a message-only
-// window registered for the same class does receive it. So beside HingeflowService's own
-// registration this host keeps such a window, and hands each event to the frame's ControlHandler
+// window registered for the same classes does receive it. So beside HingeflowService's own
+// registrations this host keeps such a window, and hands each event to the frame's ControlHandler
 // as SERVICE_CONTROL_DEVICEEVENT through the SCM: a user-defined control that the SCM delivers on
 // the service's control thread, one at a time with stop and shutdown, as it would the event.
 // A test and demo program only; `install` and `uninstall` are the product's own roles.
@@ -12,6 +12,8 @@
 #include "trigger/input_census.h"
 #include "trigger/slate_mode.h"
 
+#include <cstddef>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -139,18 +141,24 @@ private:
         RegisterClassW(&windowClass);
         HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0,
                                       HWND_MESSAGE, nullptr, windowClass.hInstance, nullptr);
-        UniqueDeviceNotification notification;
+        // The classes HingeflowService registers for, each on its own as the service does.
+        const DeviceKind kinds[] = {kUsbDeviceKind, kKeyboardKind, kMouseKind};
+        UniqueDeviceNotification notifications[std::size(kinds)];
         if (window != nullptr && self) {
             SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self.get()));
-            DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-            filter.dbcc_size = sizeof filter;
-            filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-            filter.dbcc_classguid = GetDeviceInterfaceGuid(kUsbDeviceKind);
-            notification.reset(
-                RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+            for (std::size_t i = 0; i < std::size(kinds); ++i) {
+                DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+                filter.dbcc_size = sizeof filter;
+                filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+                filter.dbcc_classguid = GetDeviceInterfaceGuid(kinds[i]);
+                notifications[i].reset(
+                    RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE));
+            }
         }
-        if (!notification) {
-            LogError("bridge: no device notification for the window");
+        for (const UniqueDeviceNotification& notification : notifications) {
+            if (!notification) {
+                LogError("bridge: no device notification for the window");
+            }
         }
         // The thread's message queue exists from here on, so WM_QUIT can reach it.
         MSG message;
@@ -159,7 +167,9 @@ private:
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
             DispatchMessageW(&message);
         }
-        notification.reset();
+        for (UniqueDeviceNotification& notification : notifications) {
+            notification.reset();
+        }
         if (window != nullptr) {
             DestroyWindow(window);
         }

@@ -1,8 +1,9 @@
 /* A test keyboard for Wine's driver host: the function driver of one root-enumerated device that
  * comes and goes as a USB keyboard does. On start it enables an interface of the USB device
- * class, the class hingeflow listens on, and then, after the delay the controller stored in the
- * device's hardware key, an interface of the keyboard class: on hardware the HID keyboard is
- * enumerated after its USB device. Test code only; test_keyboard_plug.cpp drives it. */
+ * class and then, after the delay the controller stored in the device's hardware key, an
+ * interface of the keyboard class: on hardware the HID keyboard is enumerated after its USB
+ * device. Told so there, it enables no USB interface at all, as a keyboard cover attached over
+ * I2C or SPI shows none. Test code only; test_keyboard_plug.cpp drives it. */
 #include <ntddk.h>
 
 /* The values platform/device_interface_classes.h gives the USB device and keyboard classes. */
@@ -24,25 +25,27 @@ typedef struct {
     KEVENT keyboardSettled; /* the delayed keyboard is enabled, or given up */
 } TestKeyboard;
 
-static LONG ReadKeyboardDelayMs(DEVICE_OBJECT* pdo) {
-    UNICODE_STRING name = RTL_CONSTANT_STRING(L"KeyboardDelayMs");
+/* A REG_DWORD of the device's hardware key, 0 when missing or negative. */
+static LONG ReadDeviceNumber(DEVICE_OBJECT* pdo, const WCHAR* valueName) {
+    UNICODE_STRING name;
     union {
         KEY_VALUE_PARTIAL_INFORMATION info;
         UCHAR bytes[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
     } value;
     HANDLE key;
     ULONG size = 0;
-    LONG delay = 0;
+    LONG number = 0;
+    RtlInitUnicodeString(&name, valueName);
     if (!NT_SUCCESS(IoOpenDeviceRegistryKey(pdo, PLUGPLAY_REGKEY_DEVICE, KEY_READ, &key))) {
         return 0;
     }
     if (NT_SUCCESS(
             ZwQueryValueKey(key, &name, KeyValuePartialInformation, &value, sizeof value, &size)) &&
         value.info.Type == REG_DWORD && value.info.DataLength == sizeof(ULONG)) {
-        RtlCopyMemory(&delay, value.info.Data, sizeof delay);
+        RtlCopyMemory(&number, value.info.Data, sizeof number);
     }
     ZwClose(key);
-    return delay < 0 ? 0 : delay;
+    return number < 0 ? 0 : number;
 }
 
 /* On a thread of its own: the start request must not wait for the delay. */
@@ -61,8 +64,10 @@ static VOID EnableKeyboardLater(PVOID context) {
 
 static void Plug(TestKeyboard* keyboard) {
     HANDLE thread;
-    keyboard->keyboardDelayMs = ReadKeyboardDelayMs(keyboard->pdo);
-    keyboard->usbEnabled = NT_SUCCESS(IoSetDeviceInterfaceState(&keyboard->usbLink, TRUE));
+    keyboard->keyboardDelayMs = ReadDeviceNumber(keyboard->pdo, L"KeyboardDelayMs");
+    if (ReadDeviceNumber(keyboard->pdo, L"NoUsbInterface") == 0) {
+        keyboard->usbEnabled = NT_SUCCESS(IoSetDeviceInterfaceState(&keyboard->usbLink, TRUE));
+    }
     keyboard->keyboardPending = NT_SUCCESS(PsCreateSystemThread(
         &thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, EnableKeyboardLater, keyboard));
     if (keyboard->keyboardPending) {

@@ -1,7 +1,10 @@
 // Plugs and unplugs the test keyboard under Wine, the way Windows sees a USB keyboard come and go.
 //   test_keyboard_plug setup            installs and starts the driver found beside this program
 //   test_keyboard_plug plug [delay-ms]  the device appears, its keyboard delay-ms after its USB one
+//   test_keyboard_plug plug delay-ms no-usb
+//                                       likewise with no USB interface: a cover on another bus
 //   test_keyboard_plug unplug           the device goes
+//   test_keyboard_plug storm cycles     plugs and unplugs that many times, as fast as it can
 // Prints nothing on success; a failure prints the step and the Windows error code, exit status 1.
 #include "platform/unique_handle.h"
 
@@ -71,7 +74,31 @@ int Setup() {
     return 0;
 }
 
-int Plug(DWORD keyboardDelayMs) {
+// SetupDiRemoveDevice returns before Wine's driver host has removed the device; a plug meanwhile
+// fails with ERROR_DEVINST_ALREADY_EXISTS. True once it is gone, false after 10 s.
+bool Removed() {
+    constexpr int kPolls = 10000;
+    for (int i = 0; i < kPolls; ++i) {
+        UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (set && !SetupDiOpenDeviceInfoW(set.get(), kInstanceId, nullptr, 0, &device)) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+bool SetDeviceNumber(HKEY key, const wchar_t* name, DWORD number) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                          sizeof number) == ERROR_SUCCESS;
+}
+
+int Plug(DWORD keyboardDelayMs, bool usbInterface) {
+    if (!Removed()) {
+        return Fail("waiting for the last removal");
+    }
     UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
@@ -85,14 +112,13 @@ int Plug(DWORD keyboardDelayMs) {
         !SetProperty(set.get(), device, SPDRP_SERVICE, kDriver)) {
         return Fail("registering the device");
     }
-    // The driver reads the delay when it starts the device.
+    // The driver reads these when it starts the device.
     const HKEY opened = SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                                 nullptr, nullptr);
     UniqueRegistryKey key(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
-    if (!key || RegSetValueExW(key.get(), L"KeyboardDelayMs", 0, REG_DWORD,
-                               reinterpret_cast<const BYTE*>(&keyboardDelayMs),
-                               sizeof keyboardDelayMs) != ERROR_SUCCESS) {
-        return Fail("storing the keyboard delay");
+    if (!key || !SetDeviceNumber(key.get(), L"KeyboardDelayMs", keyboardDelayMs) ||
+        !SetDeviceNumber(key.get(), L"NoUsbInterface", usbInterface ? 0 : 1)) {
+        return Fail("storing how the device starts");
     }
     UniqueScmHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueScmHandle driver(scm ? OpenServiceW(scm.get(), kDriver, SERVICE_USER_DEFINED_CONTROL)
@@ -117,19 +143,39 @@ int Unplug() {
     return 0;
 }
 
+int Storm(unsigned long cycles) {
+    for (unsigned long i = 0; i < cycles; ++i) {
+        if (const int status = Plug(0, true)) {
+            return status;
+        }
+        if (const int status = Unplug()) {
+            return status;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
+    const auto number = [&](int i) { return std::wcstoul(argv[i], nullptr, 10); };
     if (command == L"setup" && argc == 2) {
         return Setup();
     }
     if (command == L"plug" && argc <= 3) {
-        return Plug(argc == 3 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 0);
+        return Plug(argc == 3 ? static_cast<DWORD>(number(2)) : 0, true);
+    }
+    if (command == L"plug" && argc == 4 && std::wstring(argv[3]) == L"no-usb") {
+        return Plug(static_cast<DWORD>(number(2)), false);
     }
     if (command == L"unplug" && argc == 2) {
         return Unplug();
     }
-    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms] | unplug\n");
+    if (command == L"storm" && argc == 3) {
+        return Storm(number(2));
+    }
+    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms [no-usb]] | unplug | "
+                         "storm cycles\n");
     return 2;
 }
