@@ -3,6 +3,7 @@
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/unique_handle.h"
+#include "service/event_source.h"
 #include "service/service_base.h"
 
 #include <cwchar>
@@ -115,6 +116,7 @@ bool ServiceBase::InstallService() {
         PrintFailure(L"Couldn't create service: %d\n");
         return false;
     }
+    AddEventLogSource(serviceName, imagePath);
     return true;
 }
 
@@ -156,5 +158,6 @@ bool ServiceBase::UninstallService() {
         PrintFailure(L"Failed to delete the service: %d\n");
         return false;
     }
+    RemoveEventLogSource(serviceName);
     return true;
 }

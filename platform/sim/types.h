@@ -40,6 +40,13 @@ using PSID = void*;
 using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
 
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 #define TRUE 1
 #define FALSE 0
 #define WINAPI
@@ -99,6 +106,9 @@ struct GUID {
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
 
 // SetupAPI
 #define DIGCF_DEFAULT 0x00000001

@@ -64,6 +64,11 @@ TEST_F(FaultSweepTest, Install) {
               {"CreateServiceW",
                {-1, L"Installing service\nCouldn't create service: 5\n"
                     L"Couldn't install service: 5\n"}},
+              // The event source is Event Viewer's help, not the service: it stays installed.
+              {"RegCreateKeyExW",
+               {0, L"Installing service\nCouldn't register event source: 5\nService installed\n"}},
+              {"RegSetValueExW",
+               {0, L"Installing service\nCouldn't register event source: 5\nService installed\n"}},
           });
 }
 
@@ -89,6 +94,9 @@ TEST_F(FaultSweepTest, UninstallOfARunningService) {
               {"DeleteService",
                {-1, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
                     L"Failed to delete the service: 5\nCouldn't uninstall service: 5\n"}},
+              {"RegDeleteTreeW",
+               {0, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
+                   L"Couldn't remove event source: 5\nService uninstalled\n"}},
           });
 }
 
