@@ -41,7 +41,25 @@ WCHAR AsciiLower(WCHAR c) {
 }
 
 // The platform may return the text without its NUL, or with an odd byte count: only the whole
-// code units it returned are looked at.
+// code units it returned are looked at. One pass, comparing as it goes: a count looks at every
+// interface's description.
+template <Case letterCase>
+bool TextIs(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBytes,
+            const WCHAR* expected) {
+    const std::size_t bytes = returnedBytes < capacityBytes ? returnedBytes : capacityBytes;
+    const std::size_t units = bytes / sizeof(WCHAR);
+    std::size_t i = 0;
+    for (; i < units && text[i] != 0; ++i) {
+        const WCHAR got = letterCase == Case::Ignored ? AsciiLower(text[i]) : text[i];
+        const WCHAR want = letterCase == Case::Ignored ? AsciiLower(expected[i]) : expected[i];
+        if (expected[i] == 0 || got != want) {
+            return false;
+        }
+    }
+    return expected[i] == 0;
+}
+
+// The same whole code units, as the text handed to a visitor that reads everything.
 CensusText TextOf(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBytes) {
     const std::size_t bytes = returnedBytes < capacityBytes ? returnedBytes : capacityBytes;
     const std::size_t units = bytes / sizeof(WCHAR);
@@ -52,18 +70,6 @@ CensusText TextOf(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBy
     return CensusText{text, length};
 }
 
-bool TextIs(const CensusText& text, const WCHAR* expected, Case letterCase) {
-    std::size_t i = 0;
-    for (; i < text.length; ++i) {
-        const WCHAR got = letterCase == Case::Ignored ? AsciiLower(text.units[i]) : text.units[i];
-        const WCHAR want = letterCase == Case::Ignored ? AsciiLower(expected[i]) : expected[i];
-        if (expected[i] == 0 || got != want) {
-            return false;
-        }
-    }
-    return expected[i] == 0;
-}
-
 // IDs Windows matches HID devices through: hardware IDs under the HID enumerator (HID\VID_...)
 // and the HID class's compatible IDs (HID_DEVICE_...).
 bool IsHidId(const CensusText& id) {
@@ -71,11 +77,12 @@ bool IsHidId(const CensusText& id) {
            AsciiLower(id.units[2]) == L'd' && (id.units[3] == L'\\' || id.units[3] == L'_');
 }
 
-// One string property of the device; `error` is set when it cannot be read as a string.
+// One string property of the device into `buffer`, `size` bytes of it; `error` is set when it
+// cannot be read as a string.
 bool ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key, WCHAR* buffer,
-                        DWORD capacityBytes, CensusText& text, DWORD& error) {
+                        DWORD capacityBytes, DWORD& size, DWORD& error) {
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
-    DWORD size = 0;
+    size = 0;
     if (!SetupDiGetDevicePropertyW(set, &device, &key, &type, reinterpret_cast<PBYTE>(buffer),
                                    capacityBytes, &size, 0)) {
         error = GetLastError();
@@ -85,7 +92,6 @@ bool ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY&
         error = ERROR_INVALID_DATA;
         return false;
     }
-    text = TextOf(buffer, size, capacityBytes);
     return true;
 }
 
@@ -93,7 +99,7 @@ bool ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY&
 // driver. IDs and file names are compared as Windows compares them, without regard to case.
 // A count reads the matching ID and, only when it is the reserved one, the INF name, both into
 // the description's buffer, free by now: the census stays within its frame. Reading everything,
-// both are read into the visitor's buffers whatever the first says.
+// both are read into the visitor's buffers whatever the first says, and handed over.
 void JudgeDriver(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard,
                  WCHAR* description, DWORD descriptionBytes, CensusPropertyBuffers* everything,
                  CensusEntry& entry) {
@@ -101,20 +107,27 @@ void JudgeDriver(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard
     const DWORD idBytes = everything != nullptr
                               ? static_cast<DWORD>(sizeof everything->matchingDeviceId)
                               : descriptionBytes;
+    DWORD idSize = 0;
     DWORD idError = 0;
     const bool idRead = ReadStringProperty(set, device, device_property::kMatchingDeviceId,
-                                           idBuffer, idBytes, entry.matchingDeviceId, idError);
+                                           idBuffer, idBytes, idSize, idError);
     const bool reserved =
-        idRead && TextIs(entry.matchingDeviceId, standard.matchingDeviceId, Case::Ignored);
+        idRead && TextIs<Case::Ignored>(idBuffer, idSize, idBytes, standard.matchingDeviceId);
+    const CensusText id = idRead ? TextOf(idBuffer, idSize, idBytes) : CensusText{};
+    const bool hid = idRead && !reserved && IsHidId(id);
+    WCHAR* infBuffer = everything != nullptr ? everything->infName : description;
+    const DWORD infBytes =
+        everything != nullptr ? static_cast<DWORD>(sizeof everything->infName) : descriptionBytes;
+    DWORD infSize = 0;
     DWORD infError = 0;
     bool infRead = false;
     if (reserved || everything != nullptr) {
-        WCHAR* infBuffer = everything != nullptr ? everything->infName : description;
-        const DWORD infBytes = everything != nullptr
-                                   ? static_cast<DWORD>(sizeof everything->infName)
-                                   : descriptionBytes;
         infRead = ReadStringProperty(set, device, device_property::kDriverInfPath, infBuffer,
-                                     infBytes, entry.infName, infError);
+                                     infBytes, infSize, infError);
+    }
+    if (everything != nullptr) {
+        entry.matchingDeviceId = id;
+        entry.infName = infRead ? TextOf(infBuffer, infSize, infBytes) : CensusText{};
     }
     if (entry.verdict == CensusVerdict::CountedByDescription) {
         return;
@@ -124,26 +137,20 @@ void JudgeDriver(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard
         entry.failedStep = CensusStep::MatchingDeviceId;
         entry.error = idError;
     } else if (!reserved) {
-        entry.verdict =
-            IsHidId(entry.matchingDeviceId) ? CensusVerdict::VendorDriver : CensusVerdict::NotHid;
+        entry.verdict = hid ? CensusVerdict::VendorDriver : CensusVerdict::NotHid;
     } else if (!infRead) {
         entry.verdict = CensusVerdict::Unreadable;
         entry.failedStep = CensusStep::InfName;
         entry.error = infError;
     } else {
-        entry.verdict = TextIs(entry.infName, standard.infName, Case::Ignored)
+        entry.verdict = TextIs<Case::Ignored>(infBuffer, infSize, infBytes, standard.infName)
                             ? CensusVerdict::CountedAsStandardDriver
                             : CensusVerdict::VendorDriver;
     }
 }
 
-// The texts a count reads overlap in one buffer, so a count's visitor sees none of them.
-void Visit(const CensusVisitor& visitor, CensusEntry& entry) {
-    if (visitor.readEverything == nullptr) {
-        entry.description = CensusText{};
-        entry.matchingDeviceId = CensusText{};
-        entry.infName = CensusText{};
-    }
+// A count's texts would overlap in one buffer: they are handed over only when reading everything.
+void Visit(const CensusVisitor& visitor, const CensusEntry& entry) {
     visitor.visit(visitor.context, entry);
 }
 
@@ -250,8 +257,10 @@ DWORD WalkInputDevices(DeviceKind kind, const CensusVisitor& visitor) {
             Unreadable(visitor, entry, CensusStep::Description, GetLastError());
             continue;
         }
-        entry.description = TextOf(description, size, sizeof description);
-        if (TextIs(entry.description, standard->description, Case::Exact)) {
+        if (visitor.readEverything != nullptr) {
+            entry.description = TextOf(description, size, sizeof description);
+        }
+        if (TextIs<Case::Exact>(description, size, sizeof description, standard->description)) {
             entry.verdict = CensusVerdict::CountedByDescription;
             if (visitor.readEverything == nullptr) {
                 Visit(visitor, entry);
