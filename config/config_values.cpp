@@ -11,10 +11,19 @@ constexpr DWORD kTextCapacity = 2048;
 
 enum class Reporting { Log, Quiet };
 
+// Records why a read failed, for the callers that explain rather than log.
+bool Refuse(ConfigProblem* problem, ConfigFailure failure, LSTATUS status, DWORD type) {
+    if (problem != nullptr) {
+        *problem = ConfigProblem{failure, status, type};
+    }
+    return false;
+}
+
 // Opens the configuration key, checks the value's type and reads its data into `buffer`; on
-// success `size` holds the bytes read. Every failure is logged (unless quiet) after the close.
+// success `size` holds the bytes read. Every failure is logged (unless quiet) after the close,
+// and recorded in `problem` when one is given.
 bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType, BYTE* buffer,
-               DWORD capacity, Reporting reporting, DWORD& size) {
+               DWORD capacity, Reporting reporting, DWORD& size, ConfigProblem* problem) {
     const bool log = reporting == Reporting::Log;
     UniqueRegistryKey key;
     LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_CONFIG, subKeyPath, 0, KEY_READ, key.receive());
@@ -22,7 +31,7 @@ bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType
         if (log) {
             LogError("open key(%s) failed: %d", subKeyPath, static_cast<int>(status));
         }
-        return false;
+        return Refuse(problem, ConfigFailure::OpenKey, status, REG_NONE);
     }
     DWORD type = 0;
     size = 0;
@@ -32,14 +41,14 @@ bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType
         if (log) {
             LogVerbose("query value (%s) failed: %d", valueName, static_cast<int>(status));
         }
-        return false;
+        return Refuse(problem, ConfigFailure::QueryValue, status, REG_NONE);
     }
     if (type != expectedType) {
         key.reset();
         if (log) {
             LogError("incorrect value type");
         }
-        return false;
+        return Refuse(problem, ConfigFailure::WrongType, ERROR_SUCCESS, type);
     }
     // Never offer more than the buffer holds: a larger value then fails with ERROR_MORE_DATA
     // instead of overrunning it. Capping (rather than refusing on the reported size) also
@@ -51,16 +60,17 @@ bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType
         if (log) {
             LogError("query key(%s) value failed: %d", valueName, static_cast<int>(status));
         }
-        return false;
+        return Refuse(problem, ConfigFailure::QueryData, status, expectedType);
     }
     return true;
 }
 
-std::string ReadText(const char* subKeyPath, const char* valueName, Reporting reporting) {
+std::string ReadText(const char* subKeyPath, const char* valueName, Reporting reporting,
+                     ConfigProblem* problem = nullptr) {
     char text[kTextCapacity] = {};
     DWORD size = 0;
     if (!ReadValue(subKeyPath, valueName, REG_SZ, reinterpret_cast<BYTE*>(text), sizeof text,
-                   reporting, size)) {
+                   reporting, size, problem)) {
         return std::string();
     }
     const char* end = std::find(text, text + sizeof text, '\0');
@@ -70,13 +80,27 @@ std::string ReadText(const char* subKeyPath, const char* valueName, Reporting re
             LogError("query key(%s) value failed: %d", valueName,
                      static_cast<int>(ERROR_MORE_DATA));
         }
+        Refuse(problem, ConfigFailure::QueryData, ERROR_MORE_DATA, REG_SZ);
         return std::string();
     }
     try {
         return std::string(text, static_cast<std::size_t>(end - text));
     } catch (...) {
+        Refuse(problem, ConfigFailure::QueryData, ERROR_NOT_ENOUGH_MEMORY, REG_SZ);
         return std::string();
     }
+}
+
+DWORD ReadNumber(const char* subKeyPath, const char* valueName, Reporting reporting,
+                 ConfigProblem* problem) {
+    BYTE word[4] = {};
+    DWORD size = 0;
+    if (!ReadValue(subKeyPath, valueName, REG_DWORD, word, sizeof word, reporting, size, problem)) {
+        return 0;
+    }
+    // Little-endian as stored; bytes missing from a short value stay 0.
+    return static_cast<DWORD>(word[0]) | static_cast<DWORD>(word[1]) << 8 |
+           static_cast<DWORD>(word[2]) << 16 | static_cast<DWORD>(word[3]) << 24;
 }
 
 } // namespace
@@ -90,12 +114,17 @@ std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName)
 }
 
 DWORD ReadConfigDword(const char* subKeyPath, const char* valueName) {
-    BYTE word[4] = {};
-    DWORD size = 0;
-    if (!ReadValue(subKeyPath, valueName, REG_DWORD, word, sizeof word, Reporting::Log, size)) {
-        return 0;
-    }
-    // Little-endian as stored; bytes missing from a short value stay 0.
-    return static_cast<DWORD>(word[0]) | static_cast<DWORD>(word[1]) << 8 |
-           static_cast<DWORD>(word[2]) << 16 | static_cast<DWORD>(word[3]) << 24;
+    return ReadNumber(subKeyPath, valueName, Reporting::Log, nullptr);
+}
+
+ConfigText ExplainConfigString(const char* subKeyPath, const char* valueName) {
+    ConfigText reading;
+    reading.text = ReadText(subKeyPath, valueName, Reporting::Quiet, &reading.problem);
+    return reading;
+}
+
+ConfigNumber ExplainConfigDword(const char* subKeyPath, const char* valueName) {
+    ConfigNumber reading;
+    reading.value = ReadNumber(subKeyPath, valueName, Reporting::Quiet, &reading.problem);
+    return reading;
 }

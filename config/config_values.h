@@ -18,3 +18,24 @@ std::string ReadConfigString(const char* subKeyPath, const char* valueName);
 DWORD ReadConfigDword(const char* subKeyPath, const char* valueName);
 // As ReadConfigString, but never writes to the log: the log's own start-up uses it.
 std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName);
+
+// Why a value gives the neutral result: the step of the read that refused it and the Windows
+// status it failed with (ERROR_MORE_DATA for text or a number too long for its buffer).
+enum class ConfigFailure { None, OpenKey, QueryValue, WrongType, QueryData };
+struct ConfigProblem {
+    ConfigFailure failure = ConfigFailure::None;
+    LSTATUS status = ERROR_SUCCESS;
+    DWORD storedType = REG_NONE; // the type found, for WrongType
+};
+struct ConfigText {
+    std::string text;
+    ConfigProblem problem;
+};
+struct ConfigNumber {
+    DWORD value = 0;
+    ConfigProblem problem;
+};
+// The result ReadConfigString and ReadConfigDword would give, and why it is the neutral one;
+// for reports, so nothing is logged.
+ConfigText ExplainConfigString(const char* subKeyPath, const char* valueName);
+ConfigNumber ExplainConfigDword(const char* subKeyPath, const char* valueName);

@@ -1,11 +1,12 @@
 // The census and the presence check over any set of interfaces and devices: descriptions of any
 // length with or without their zero, any driver properties, any reported detail size, failures
-// at any step, and any trigger value and built-in number.
+// at any step, and any trigger value and built-in number; and status's listing of them.
 #include "config/config_values.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/device_properties.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
+#include "service/status.h"
 #include "trigger/input_census.h"
 #include "trigger/presence_check.h"
 
@@ -119,5 +120,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const bool attached = IsExternalInputAttached();
     fuzz::Check(!attached || mice > 0 || keyboards > 0, "input attached with nothing present");
+
+    // Reading everything, as status does: the verdicts of the count, and printable ASCII out of
+    // any description, ID or INF name.
+    sim::ClearFaults();
+    const StatusFacts facts = GatherStatusFacts(L"HingeflowService");
+    std::int32_t listedMice = 0;
+    std::int32_t listedKeyboards = 0;
+    for (const DeviceFacts& device : facts.devices) {
+        if (IsCounted(device.verdict)) {
+            ++(device.kind == kMouseKind ? listedMice : listedKeyboards);
+        }
+    }
+    fuzz::Check(listedMice == CountInputDevices(kMouseKind) &&
+                    listedKeyboards == CountInputDevices(kKeyboardKind),
+                "the listing counted otherwise than the count");
+    for (const std::string& printed : {StatusText(facts), StatusJson(facts)}) {
+        for (const char c : printed) {
+            fuzz::Check(c == '\n' || (c >= 0x20 && c < 0x7F), "status printed a non-ASCII byte");
+        }
+    }
     return 0;
 }

@@ -4,12 +4,30 @@
 #include "config/diagnostic_log.h"
 #include "platform/console.h"
 #include "platform/process.h"
+#include "service/status.h"
 #include "trigger/hingeflow_service.h"
 #include "trigger/slate_mode.h"
 
 #include <cwchar>
 
 namespace {
+
+constexpr const wchar_t* kUsage =
+    L"Usage: hingeflow.exe [install | uninstall | status [--json] | help]\n"
+    L"\n"
+    L"  (no argument)  run as the service HingeflowService; the Service Control Manager starts\n"
+    L"                 it so, and started by hand it switches to laptop mode and ends\n"
+    L"  install        register HingeflowService to start automatically (administrator)\n"
+    L"  uninstall      stop and remove HingeflowService (administrator)\n"
+    L"  status         what hingeflow sees and would do now; changes nothing, needs no\n"
+    L"                 administrator\n"
+    L"  status --json  the same as one JSON object, for scripts\n"
+    L"  help, /?, -h, --help\n"
+    L"                 this text\n";
+
+bool Is(const wchar_t* argument, const wchar_t* word) {
+    return std::wcscmp(argument, word) == 0;
+}
 
 int RunRole(int argc, wchar_t** argv) {
     HingeflowService service;
@@ -38,6 +56,17 @@ int RunRole(int argc, wchar_t** argv) {
         }
         ConsolePrintf(L"Service uninstalled\n");
         LogVerbose("service uninstalled");
+        return 0;
+    }
+    if (Is(command, L"status")) {
+        // Scripts read what follows, so an option mistyped is refused, not ignored.
+        const wchar_t* option = argc > 2 && argv[2] != nullptr ? argv[2] : nullptr;
+        if (argc <= 3 && (option == nullptr || Is(option, L"--json"))) {
+            return RunStatus(service.ServiceName(), option != nullptr);
+        }
+    } else if (Is(command, L"help") || Is(command, L"/?") || Is(command, L"-h") ||
+               Is(command, L"--help")) {
+        ConsolePrintf(L"%ls", kUsage);
         return 0;
     }
     ConsolePrintf(L"Invalid argument\n");

@@ -2,6 +2,7 @@
 // Installation and removal live in service_install.cpp.
 #include "service/service_base.h"
 
+#include "config/event_messages.h"
 #include "platform/unique_handle.h"
 
 ServiceBase* g_service = nullptr;
@@ -23,7 +24,8 @@ void ReportHandlerRegistrationFailure(const std::wstring& serviceName) {
         return;
     }
     LPCWSTR strings[] = {serviceName.c_str(), L"Can't set service control handler"};
-    ReportEventW(source.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr);
+    ReportEventW(source.get(), EVENTLOG_ERROR_TYPE, event_message::kCategoryService,
+                 event_message::kControlHandlerFailed, nullptr, 2, 0, strings, nullptr);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/unique_handle.h"
+#include "service/event_source.h"
 #include "service/service_base.h"
 
 #include <cwchar>
@@ -152,6 +153,7 @@ bool ServiceBase::InstallService() {
     // or no recovery: said on the console, and still an installation.
     LimitPrivileges(service.get());
     SetRecovery(service.get());
+    AddEventLogSource(serviceName, imagePath);
     return true;
 }
 
@@ -194,5 +196,6 @@ bool ServiceBase::UninstallService() {
         PrintFailure(L"Failed to delete the service: %d\n");
         return false;
     }
+    RemoveEventLogSource(serviceName);
     return true;
 }

@@ -41,9 +41,11 @@ WCHAR AsciiLower(WCHAR c) {
 }
 
 // The platform may return the text without its NUL, or with an odd byte count: only the whole
-// code units it returned are looked at.
+// code units it returned are looked at. One pass, comparing as it goes: a count looks at every
+// interface's description.
+template <Case letterCase>
 bool TextIs(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBytes,
-            const WCHAR* expected, Case letterCase) {
+            const WCHAR* expected) {
     const std::size_t bytes = returnedBytes < capacityBytes ? returnedBytes : capacityBytes;
     const std::size_t units = bytes / sizeof(WCHAR);
     std::size_t i = 0;
@@ -57,24 +59,112 @@ bool TextIs(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBytes,
     return expected[i] == 0;
 }
 
-// IDs and file names are compared as Windows compares them, without regard to case. The
-// buffer is the description's, free by now: the census stays within its frame.
-bool StringPropertyIs(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key,
-                      const WCHAR* expected, WCHAR* buffer, DWORD capacityBytes) {
-    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
-    DWORD size = 0;
-    return SetupDiGetDevicePropertyW(set, &device, &key, &type, reinterpret_cast<PBYTE>(buffer),
-                                     capacityBytes, &size, 0) &&
-           type == DEVPROP_TYPE_STRING &&
-           TextIs(buffer, size, capacityBytes, expected, Case::Ignored);
+// The same whole code units, as the text handed to a visitor that reads everything.
+CensusText TextOf(const WCHAR* text, DWORD returnedBytes, std::size_t capacityBytes) {
+    const std::size_t bytes = returnedBytes < capacityBytes ? returnedBytes : capacityBytes;
+    const std::size_t units = bytes / sizeof(WCHAR);
+    std::size_t length = 0;
+    while (length < units && text[length] != 0) {
+        ++length;
+    }
+    return CensusText{text, length};
 }
 
-bool InstalledAsStandard(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard,
-                         WCHAR* buffer, DWORD capacityBytes) {
-    return StringPropertyIs(set, device, device_property::kMatchingDeviceId,
-                            standard.matchingDeviceId, buffer, capacityBytes) &&
-           StringPropertyIs(set, device, device_property::kDriverInfPath, standard.infName, buffer,
-                            capacityBytes);
+// IDs Windows matches HID devices through: hardware IDs under the HID enumerator (HID\VID_...)
+// and the HID class's compatible IDs (HID_DEVICE_...).
+bool IsHidId(const CensusText& id) {
+    return id.length > 3 && AsciiLower(id.units[0]) == L'h' && AsciiLower(id.units[1]) == L'i' &&
+           AsciiLower(id.units[2]) == L'd' && (id.units[3] == L'\\' || id.units[3] == L'_');
+}
+
+// One string property of the device into `buffer`, `size` bytes of it; `error` is set when it
+// cannot be read as a string.
+bool ReadStringProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key, WCHAR* buffer,
+                        DWORD capacityBytes, DWORD& size, DWORD& error) {
+    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
+    size = 0;
+    if (!SetupDiGetDevicePropertyW(set, &device, &key, &type, reinterpret_cast<PBYTE>(buffer),
+                                   capacityBytes, &size, 0)) {
+        error = GetLastError();
+        return false;
+    }
+    if (type != DEVPROP_TYPE_STRING) {
+        error = ERROR_INVALID_DATA;
+        return false;
+    }
+    return true;
+}
+
+// The verdict on a device whose description is not the English one, from what installed its
+// driver. IDs and file names are compared as Windows compares them, without regard to case.
+// A count reads the matching ID and, only when it is the reserved one, the INF name, both into
+// the description's buffer, free by now: the census stays within its frame. Reading everything,
+// both are read into the visitor's buffers whatever the first says, and handed over.
+void JudgeDriver(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard,
+                 WCHAR* description, DWORD descriptionBytes, CensusPropertyBuffers* everything,
+                 CensusEntry& entry) {
+    WCHAR* idBuffer = everything != nullptr ? everything->matchingDeviceId : description;
+    const DWORD idBytes = everything != nullptr
+                              ? static_cast<DWORD>(sizeof everything->matchingDeviceId)
+                              : descriptionBytes;
+    DWORD idSize = 0;
+    DWORD idError = 0;
+    const bool idRead = ReadStringProperty(set, device, device_property::kMatchingDeviceId,
+                                           idBuffer, idBytes, idSize, idError);
+    const bool reserved =
+        idRead && TextIs<Case::Ignored>(idBuffer, idSize, idBytes, standard.matchingDeviceId);
+    const CensusText id = idRead ? TextOf(idBuffer, idSize, idBytes) : CensusText{};
+    const bool hid = idRead && !reserved && IsHidId(id);
+    WCHAR* infBuffer = everything != nullptr ? everything->infName : description;
+    const DWORD infBytes =
+        everything != nullptr ? static_cast<DWORD>(sizeof everything->infName) : descriptionBytes;
+    DWORD infSize = 0;
+    DWORD infError = 0;
+    bool infRead = false;
+    if (reserved || everything != nullptr) {
+        infRead = ReadStringProperty(set, device, device_property::kDriverInfPath, infBuffer,
+                                     infBytes, infSize, infError);
+    }
+    if (everything != nullptr) {
+        entry.matchingDeviceId = id;
+        entry.infName = infRead ? TextOf(infBuffer, infSize, infBytes) : CensusText{};
+    }
+    if (entry.verdict == CensusVerdict::CountedByDescription) {
+        return;
+    }
+    if (!idRead) {
+        entry.verdict = CensusVerdict::Unreadable;
+        entry.failedStep = CensusStep::MatchingDeviceId;
+        entry.error = idError;
+    } else if (!reserved) {
+        entry.verdict = hid ? CensusVerdict::VendorDriver : CensusVerdict::NotHid;
+    } else if (!infRead) {
+        entry.verdict = CensusVerdict::Unreadable;
+        entry.failedStep = CensusStep::InfName;
+        entry.error = infError;
+    } else {
+        entry.verdict = TextIs<Case::Ignored>(infBuffer, infSize, infBytes, standard.infName)
+                            ? CensusVerdict::CountedAsStandardDriver
+                            : CensusVerdict::VendorDriver;
+    }
+}
+
+// A count's texts would overlap in one buffer: they are handed over only when reading everything.
+void Visit(const CensusVisitor& visitor, const CensusEntry& entry) {
+    visitor.visit(visitor.context, entry);
+}
+
+void Unreadable(const CensusVisitor& visitor, CensusEntry& entry, CensusStep step, DWORD error) {
+    entry.verdict = CensusVerdict::Unreadable;
+    entry.failedStep = step;
+    entry.error = error;
+    Visit(visitor, entry);
+}
+
+void AddIfCounted(void* context, const CensusEntry& entry) noexcept {
+    if (IsCounted(entry.verdict)) {
+        ++*static_cast<std::int32_t*>(context);
+    }
 }
 
 } // namespace
@@ -95,35 +185,49 @@ GUID GetDeviceInterfaceGuid(DeviceKind kind) {
 }
 
 std::int32_t CountInputDevices(DeviceKind kind) {
-    const GUID classGuid = GetDeviceInterfaceGuid(kind);
+    std::int32_t count = 0;
+    WalkInputDevices(kind, CensusVisitor{&AddIfCounted, &count, nullptr});
+    return count;
+}
+
+DWORD WalkInputDevices(DeviceKind kind, const CensusVisitor& visitor) {
     const Standard* standard = nullptr;
     if (kind == kMouseKind) {
         standard = &kStandardMouse;
     } else if (kind == kKeyboardKind) {
         standard = &kStandardKeyboard;
     } else {
-        return 0;
+        return ERROR_INVALID_PARAMETER;
     }
+    const GUID classGuid = GetDeviceInterfaceGuid(kind);
 
     UniqueDeviceInfoSet set(
         SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set) {
-        return 0;
+        const DWORD error = GetLastError();
+        return error != 0 ? error : ERROR_INVALID_HANDLE;
     }
 
-    std::int32_t count = 0;
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof interfaceData;
     SP_DEVINFO_DATA deviceData{};
     DetailBuffer detail{};
     WCHAR description[1024];
+    constexpr DWORD kDescriptionBytes = static_cast<DWORD>(sizeof description);
     DWORD size = 0;
     int consecutiveFailures = 0;
 
     for (DWORD index = 0;; ++index) {
+        CensusEntry entry;
+        entry.kind = kind;
+        entry.memberIndex = index;
         if (!SetupDiEnumDeviceInterfaces(set.get(), nullptr, &classGuid, index, &interfaceData)) {
-            if (GetLastError() == ERROR_NO_MORE_ITEMS ||
-                ++consecutiveFailures >= kMaxConsecutiveEnumFailures) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            Unreadable(visitor, entry, CensusStep::Enumeration, error);
+            if (++consecutiveFailures >= kMaxConsecutiveEnumFailures) {
                 break;
             }
             continue;
@@ -134,26 +238,38 @@ std::int32_t CountInputDevices(DeviceKind kind) {
         size = 0;
         SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, nullptr, 0, &size, nullptr);
         if (size == 0 || size > sizeof detail) {
+            Unreadable(visitor, entry, CensusStep::InterfaceDetail,
+                       size == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
             continue;
         }
         detail.head.cbSize = sizeof detail.head;
         deviceData.cbSize = sizeof deviceData;
         if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &interfaceData, &detail.head, size, &size,
                                               &deviceData)) {
+            Unreadable(visitor, entry, CensusStep::InterfaceDetail, GetLastError());
             continue;
         }
 
         size = 0;
         if (!SetupDiGetDeviceRegistryPropertyW(set.get(), &deviceData, SPDRP_DEVICEDESC, nullptr,
                                                reinterpret_cast<PBYTE>(description),
-                                               static_cast<DWORD>(sizeof description), &size)) {
+                                               kDescriptionBytes, &size)) {
+            Unreadable(visitor, entry, CensusStep::Description, GetLastError());
             continue;
         }
-        if (TextIs(description, size, sizeof description, standard->description, Case::Exact) ||
-            InstalledAsStandard(set.get(), deviceData, *standard, description,
-                                static_cast<DWORD>(sizeof description))) {
-            ++count;
+        if (visitor.readEverything != nullptr) {
+            entry.description = TextOf(description, size, sizeof description);
         }
+        if (TextIs<Case::Exact>(description, size, sizeof description, standard->description)) {
+            entry.verdict = CensusVerdict::CountedByDescription;
+            if (visitor.readEverything == nullptr) {
+                Visit(visitor, entry);
+                continue;
+            }
+        }
+        JudgeDriver(set.get(), deviceData, *standard, description, kDescriptionBytes,
+                    visitor.readEverything, entry);
+        Visit(visitor, entry);
     }
-    return count;
+    return 0;
 }

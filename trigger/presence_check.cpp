@@ -27,14 +27,12 @@ template <typename Census> bool WithRetries(Census census) {
 
 } // namespace
 
-std::int32_t ReadBuiltInKeyboardNumber() {
-    const DWORD stored = ReadConfigDword(kConfigKeyPath, kBuiltInKeyboardNumberValue);
+std::int32_t BuiltInKeyboardNumberFrom(DWORD stored) {
     const auto number = static_cast<std::int32_t>(stored);
     return number < 1 ? 0 : number;
 }
 
-std::string ReadTriggerDevice() {
-    std::string kind = ReadConfigString(kConfigKeyPath, kTriggerDeviceValue);
+std::string LowerCaseTriggerDevice(std::string kind) {
     // What tolower does in the "C" locale, without depending on the process's locale.
     for (char& c : kind) {
         if (c >= 'A' && c <= 'Z') {
@@ -44,23 +42,58 @@ std::string ReadTriggerDevice() {
     return kind;
 }
 
+Trigger SelectTrigger(const std::string& lowerCaseKind) {
+    if (lowerCaseKind == "mouse") {
+        return Trigger::Mouse;
+    }
+    return lowerCaseKind == "keyboard" ? Trigger::Keyboard : Trigger::Combined;
+}
+
+bool ShowsExternalInput(Trigger trigger, std::int32_t mice, std::int32_t keyboards,
+                        std::int32_t builtInKeyboards) {
+    const bool mouse = mice >= 1;
+    const bool keyboard = keyboards > builtInKeyboards;
+    switch (trigger) {
+    case Trigger::Mouse:
+        return mouse;
+    case Trigger::Keyboard:
+        return keyboard;
+    default:
+        return mouse && keyboard;
+    }
+}
+
+std::int32_t ReadBuiltInKeyboardNumber() {
+    return BuiltInKeyboardNumberFrom(ReadConfigDword(kConfigKeyPath, kBuiltInKeyboardNumberValue));
+}
+
+std::string ReadTriggerDevice() {
+    return LowerCaseTriggerDevice(ReadConfigString(kConfigKeyPath, kTriggerDeviceValue));
+}
+
 bool IsExternalInputAttached() {
     const std::int32_t builtIn = ReadBuiltInKeyboardNumber();
-    const std::string trigger = ReadTriggerDevice();
+    const Trigger trigger = SelectTrigger(ReadTriggerDevice());
     if (builtIn > 0) {
         LogVerbose("built-in keyboards number: %d", static_cast<int>(builtIn));
     }
 
-    if (trigger == "mouse") {
-        return WithRetries([](int) { return CountInputDevices(kMouseKind) >= 1; });
+    // Each trigger counts only the classes it looks at.
+    if (trigger == Trigger::Mouse) {
+        return WithRetries([](int) {
+            return ShowsExternalInput(Trigger::Mouse, CountInputDevices(kMouseKind), 0, 0);
+        });
     }
-    if (trigger == "keyboard") {
-        return WithRetries([builtIn](int) { return CountInputDevices(kKeyboardKind) > builtIn; });
+    if (trigger == Trigger::Keyboard) {
+        return WithRetries([builtIn](int) {
+            return ShowsExternalInput(Trigger::Keyboard, 0, CountInputDevices(kKeyboardKind),
+                                      builtIn);
+        });
     }
     return WithRetries([builtIn](int attempt) {
         const std::int32_t mice = CountInputDevices(kMouseKind);
         const std::int32_t keyboards = CountInputDevices(kKeyboardKind);
-        const bool attached = mice >= 1 && keyboards > builtIn;
+        const bool attached = ShowsExternalInput(Trigger::Combined, mice, keyboards, builtIn);
         if (attempt == 0) {
             LogVerbose("mouse number: %d, keyboard number: %d", static_cast<int>(mice),
                        static_cast<int>(keyboards));

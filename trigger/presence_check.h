@@ -1,6 +1,8 @@
 // Decides whether an external keyboard or mouse is attached, under the configured trigger kind.
 #pragma once
 
+#include "platform/windows_base.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,3 +12,16 @@ std::int32_t ReadBuiltInKeyboardNumber();
 std::string ReadTriggerDevice();
 // Takes a census, and after a negative one retries up to 3 times, 30 ms apart.
 bool IsExternalInputAttached();
+
+// --- The rules of the check, for reports that show a decision without logging one ---------
+
+enum class Trigger { Mouse, Keyboard, Combined };
+
+// The stored number as the check takes it, and the stored text as it compares it.
+std::int32_t BuiltInKeyboardNumberFrom(DWORD stored);
+std::string LowerCaseTriggerDevice(std::string kind);
+// "mouse", "keyboard", and anything else (the empty text included) for both at once.
+Trigger SelectTrigger(const std::string& lowerCaseKind);
+// Whether one census, of mice and keyboards alike, shows external input under the trigger.
+bool ShowsExternalInput(Trigger trigger, std::int32_t mice, std::int32_t keyboards,
+                        std::int32_t builtInKeyboards);

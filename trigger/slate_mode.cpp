@@ -80,3 +80,24 @@ bool InitializeConvertibleSlateMode() {
     LogVerbose("InitializeConvertibleSlateMode: %d", written ? 1 : 0);
     return written;
 }
+
+SlateModeReading ReadConvertibleSlateMode() {
+    SlateModeReading reading;
+    UniqueRegistryKey key;
+    reading.status =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, 0, KEY_QUERY_VALUE, key.receive());
+    if (reading.status != ERROR_SUCCESS) {
+        reading.failure = SlateModeReading::Failure::OpenKey;
+        return reading;
+    }
+    // Queried as the switch queries it, so that a value it would refuse is refused here too.
+    DWORD size = sizeof reading.value;
+    reading.status = RegQueryValueExA(key.get(), kSlateModeValue, nullptr, &reading.type,
+                                      reinterpret_cast<BYTE*>(&reading.value), &size);
+    if (reading.status != ERROR_SUCCESS) {
+        reading.failure = SlateModeReading::Failure::QueryValue;
+    } else if (reading.type != REG_DWORD) {
+        reading.failure = SlateModeReading::Failure::WrongType;
+    }
+    return reading;
+}

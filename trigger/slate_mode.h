@@ -10,3 +10,13 @@ constexpr const char* kSlateModeValue = "ConvertibleSlateMode";
 bool SetTabletMode(DWORD mode, bool force);
 // Writes 1 once at start-up when the value exists as a REG_DWORD.
 bool InitializeConvertibleSlateMode();
+
+// The value as a reader with query rights alone sees it, for reports: nothing is written or
+// logged. On failure `status` holds the Windows error of the step that failed.
+struct SlateModeReading {
+    enum class Failure { None, OpenKey, QueryValue, WrongType } failure = Failure::None;
+    LSTATUS status = ERROR_SUCCESS;
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+};
+SlateModeReading ReadConvertibleSlateMode();

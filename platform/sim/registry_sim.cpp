@@ -228,6 +228,40 @@ const char* ValueLabel(LPCSTR name) {
     return name == nullptr || *name == '\0' ? "(default)" : name;
 }
 
+HKEY NewHandle(const std::shared_ptr<Key>& key, REGSAM granted) {
+    State& s = Registry();
+    const ULONG_PTR handle = s.nextHandle;
+    s.nextHandle += 4;
+    s.handles[handle] = OpenKey{key, granted};
+    sim::core::HandleOpened(sim::HandleKind::RegistryKey);
+    return reinterpret_cast<HKEY>(handle);
+}
+
+// The tree keeps narrow names: a wide name is stored as the journal renders it, so that ASCII
+// names meet their narrow spelling and no other name can collide with one.
+std::string NarrowName(LPCWSTR name) {
+    return name == nullptr ? std::string() : sim::core::Narrow(name);
+}
+
+// The value operation shared by both character widths, once the name is narrow.
+LSTATUS SetValue(HKEY hKey, const std::string& name, DWORD dwType, const BYTE* lpData,
+                 DWORD cbData) {
+    if (lpData == nullptr && cbData != 0) {
+        return kErrorNoAccess;
+    }
+    OpenKey predefined;
+    const OpenKey* open = nullptr;
+    if (const LSTATUS status = OpenKeyWithRight(hKey, KEY_SET_VALUE, predefined, open);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    // Stored exactly as given: Windows adds no terminator to text passed without one.
+    sim::RegistryValue& value = open->key->values[name];
+    value.type = dwType;
+    value.data.assign(lpData, lpData + cbData);
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 namespace sim::core {
@@ -283,12 +317,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
     if ((requested & ~allowed) != 0) {
         return ERROR_ACCESS_DENIED;
     }
-    State& s = Registry();
-    const ULONG_PTR handle = s.nextHandle;
-    s.nextHandle += 4;
-    s.handles[handle] = OpenKey{key, requested};
-    sim::core::HandleOpened(sim::HandleKind::RegistryKey);
-    *phkResult = reinterpret_cast<HKEY>(handle);
+    *phkResult = NewHandle(key, requested);
     return ERROR_SUCCESS;
 }
 
@@ -353,20 +382,7 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwTy
     if (fault != 0) {
         return static_cast<LSTATUS>(fault);
     }
-    if (lpData == nullptr && cbData != 0) {
-        return kErrorNoAccess;
-    }
-    OpenKey predefined;
-    const OpenKey* open = nullptr;
-    if (const LSTATUS status = OpenKeyWithRight(hKey, KEY_SET_VALUE, predefined, open);
-        status != ERROR_SUCCESS) {
-        return status;
-    }
-    // Stored exactly as given: Windows adds no terminator to text passed without one.
-    sim::RegistryValue& value = open->key->values[lpValueName == nullptr ? "" : lpValueName];
-    value.type = dwType;
-    value.data.assign(lpData, lpData + cbData);
-    return ERROR_SUCCESS;
+    return SetValue(hKey, lpValueName == nullptr ? "" : lpValueName, dwType, lpData, cbData);
 }
 
 LSTATUS RegCloseKey(HKEY hKey) {
@@ -382,6 +398,131 @@ LSTATUS RegCloseKey(HKEY hKey) {
         return ERROR_INVALID_HANDLE;
     }
     sim::core::HandleClosed(sim::HandleKind::RegistryKey);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                        DWORD dwOptions, REGSAM samDesired,
+                        const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                        LPDWORD lpdwDisposition) {
+    (void)Reserved;
+    (void)lpClass;
+    (void)lpSecurityAttributes;
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    const std::string subKey = NarrowName(lpSubKey);
+    std::string target = Describe(hKey);
+    if (!subKey.empty()) {
+        target = target + "\\" + subKey;
+    }
+    const DWORD fault = sim::core::Enter(
+        "RegCreateKeyExW", ERROR_ACCESS_DENIED, "%s options=0x%x sam=0x%x", target.c_str(),
+        static_cast<unsigned>(dwOptions), static_cast<unsigned>(samDesired));
+    if (phkResult == nullptr) {
+        return fault != 0 ? static_cast<LSTATUS>(fault) : ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    if (fault != 0) {
+        return static_cast<LSTATUS>(fault);
+    }
+    if (lpSubKey == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    OpenKey predefined;
+    const OpenKey* parent = Resolve(hKey, predefined);
+    if (parent == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (parent->key->deleted) {
+        return kErrorKeyDeleted;
+    }
+    const std::vector<std::string> parts =
+        subKey.empty() ? std::vector<std::string>{} : SplitPath(subKey, true);
+    // Every missing key on the way is created, each needing the right to create under its parent.
+    std::shared_ptr<Key> key = parent->key;
+    bool created = false;
+    for (const std::string& part : parts) {
+        if (part.empty()) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        std::shared_ptr<Key>& child = key->subkeys[part];
+        if (!child) {
+            if ((AllowedOn(*key) & KEY_CREATE_SUB_KEY) == 0) {
+                key->subkeys.erase(part);
+                return ERROR_ACCESS_DENIED;
+            }
+            child = std::make_shared<Key>();
+            child->path = key->path + "\\" + part;
+            created = true;
+        }
+        key = child;
+    }
+    const REGSAM requested = MapGenericRights(samDesired);
+    if ((requested & ~AllowedOn(*key)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *phkResult = NewHandle(key, requested);
+    if (lpdwDisposition != nullptr) {
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                       const BYTE* lpData, DWORD cbData) {
+    (void)Reserved;
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    const std::string name = NarrowName(lpValueName);
+    const DWORD fault = sim::core::Enter(
+        "RegSetValueExW", ERROR_ACCESS_DENIED, "%s %s type=%u cb=%u", Describe(hKey).c_str(),
+        ValueLabel(name.c_str()), static_cast<unsigned>(dwType), static_cast<unsigned>(cbData));
+    if (fault != 0) {
+        return static_cast<LSTATUS>(fault);
+    }
+    return SetValue(hKey, name, dwType, lpData, cbData);
+}
+
+LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    const std::string subKey = NarrowName(lpSubKey);
+    std::string target = Describe(hKey);
+    if (!subKey.empty()) {
+        target = target + "\\" + subKey;
+    }
+    if (const DWORD fault =
+            sim::core::Enter("RegDeleteTreeW", ERROR_ACCESS_DENIED, "%s", target.c_str())) {
+        return static_cast<LSTATUS>(fault);
+    }
+    OpenKey predefined;
+    const OpenKey* open = Resolve(hKey, predefined);
+    if (open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (open->key->deleted) {
+        return kErrorKeyDeleted;
+    }
+    std::vector<std::string> parts =
+        subKey.empty() ? std::vector<std::string>{} : SplitPath(subKey, true);
+    const std::shared_ptr<Key> key = Descend(open->key, parts);
+    if (!key) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    constexpr REGSAM kDeleteTreeRights = DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
+    if ((AllowedOn(*key) & kDeleteTreeRights) != kDeleteTreeRights) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (parts.empty()) {
+        // Without a subkey the key itself stays, emptied of its values and subkeys.
+        for (auto& entry : key->subkeys) {
+            MarkDeleted(*entry.second);
+        }
+        key->subkeys.clear();
+        key->values.clear();
+        return ERROR_SUCCESS;
+    }
+    const std::string leaf = parts.back();
+    parts.pop_back();
+    MarkDeleted(*key); // handles still open on it now see ERROR_KEY_DELETED
+    Descend(open->key, parts)->subkeys.erase(leaf);
     return ERROR_SUCCESS;
 }
 

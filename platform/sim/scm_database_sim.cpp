@@ -9,6 +9,7 @@
 #include "platform/sim/core.h"
 #include "platform/sim/scm_database_control.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -589,6 +590,66 @@ BOOL QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
         }
     }
     FillStatus(*service, lpServiceStatus);
+    return TRUE;
+}
+
+BOOL QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig,
+                         DWORD cbBufSize, LPDWORD pcbBytesNeeded) {
+    std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    if (const DWORD fault =
+            sim::core::Enter("QueryServiceConfigW", ERROR_ACCESS_DENIED, "%p, %u",
+                             static_cast<void*>(hService), static_cast<unsigned>(cbBufSize))) {
+        return Fail(fault);
+    }
+    Service* service = nullptr;
+    if (const DWORD error = ServiceFor(hService, SERVICE_QUERY_CONFIG, &service)) {
+        return Fail(error);
+    }
+    if (pcbBytesNeeded == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    // The record, then its strings packed behind it. The SCM hands back an empty text where the
+    // registration has none, the account it runs under, and the name when no display name was
+    // given; the dependency list ends with an extra null.
+    const sim::ScmServiceConfig& config = service->config;
+    std::wstring dependencies;
+    for (const std::wstring& name : config.dependencies.value_or(std::vector<std::wstring>{})) {
+        dependencies += name;
+        dependencies.push_back(L'\0');
+    }
+    dependencies.push_back(L'\0');
+    const std::wstring empty;
+    const std::wstring localSystem = L"LocalSystem";
+    const std::wstring* texts[] = {&empty, &empty, &dependencies, &localSystem, &config.name};
+    texts[0] = config.binaryPathName ? &*config.binaryPathName : &empty;
+    texts[1] = config.loadOrderGroup ? &*config.loadOrderGroup : &empty;
+    texts[3] = config.serviceStartName ? &*config.serviceStartName : &localSystem;
+    texts[4] = config.displayName ? &*config.displayName : &config.name;
+    DWORD needed = sizeof(QUERY_SERVICE_CONFIGW);
+    for (const std::wstring* text : texts) {
+        // The dependency list carries its own terminators; the others get theirs here.
+        const std::size_t units = text->size() + (text == &dependencies ? 0 : 1);
+        needed += static_cast<DWORD>(units * sizeof(WCHAR));
+    }
+    *pcbBytesNeeded = needed;
+    if (lpServiceConfig == nullptr || cbBufSize < needed) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    WCHAR* next = reinterpret_cast<WCHAR*>(lpServiceConfig + 1);
+    LPWSTR* fields[] = {&lpServiceConfig->lpBinaryPathName, &lpServiceConfig->lpLoadOrderGroup,
+                        &lpServiceConfig->lpDependencies, &lpServiceConfig->lpServiceStartName,
+                        &lpServiceConfig->lpDisplayName};
+    for (std::size_t i = 0; i < 5; ++i) {
+        *fields[i] = next;
+        next = std::copy(texts[i]->begin(), texts[i]->end(), next);
+        if (texts[i] != &dependencies) {
+            *next++ = 0;
+        }
+    }
+    lpServiceConfig->dwServiceType = config.serviceType;
+    lpServiceConfig->dwStartType = config.startType;
+    lpServiceConfig->dwErrorControl = config.errorControl;
+    lpServiceConfig->dwTagId = 0;
     return TRUE;
 }
 

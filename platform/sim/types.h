@@ -40,6 +40,13 @@ using PSID = void*;
 using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
 
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 #define TRUE 1
 #define FALSE 0
 #define WINAPI
@@ -57,6 +64,7 @@ struct GUID {
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
@@ -101,6 +109,14 @@ struct GUID {
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
+// Files
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
 
 // SetupAPI
 #define DIGCF_DEFAULT 0x00000001
@@ -191,6 +207,23 @@ struct SERVICE_STATUS {
     DWORD dwWaitHint;
 };
 using LPSERVICE_STATUS = SERVICE_STATUS*;
+
+#define SERVICE_BOOT_START 0x00000000
+#define SERVICE_SYSTEM_START 0x00000001
+#define SERVICE_DISABLED 0x00000004
+
+struct QUERY_SERVICE_CONFIGW {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPWSTR lpBinaryPathName;
+    LPWSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPWSTR lpDependencies;
+    LPWSTR lpServiceStartName;
+    LPWSTR lpDisplayName;
+};
+using LPQUERY_SERVICE_CONFIGW = QUERY_SERVICE_CONFIGW*;
 
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD dwNumServicesArgs, LPWSTR* lpServiceArgVectors);
 using LPHANDLER_FUNCTION_EX = DWORD (*)(DWORD dwControl, DWORD dwEventType, LPVOID lpEventData,

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# hingeflow.exe started by hand: arguments that name no role, the service role outside the SCM,
-# and a log that stays off.
+# hingeflow.exe started by hand: arguments that name no role, the usage text, the service role
+# outside the SCM, and a log that stays off.
 #   console_roles.sh HINGEFLOW_EXE PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$2"
@@ -18,6 +18,13 @@ for arg in Install INSTALL 'install ' uninstal Uninstall '' bogus; do
   check "'$arg' exits with -1" equals 255 "$RC"
 done
 check "nothing was registered" key_absent "$SERVICE_KEY"
+
+echo "== usage"
+for arg in help '/?' -h --help; do
+  run_exe "$exe" "$arg"
+  check "'$arg' prints the usage" matches $'Usage: hingeflow.exe [[]install | uninstall | status [[]--json] | help]\n*\n  status --json *' "$OUT"
+  check "'$arg' exits with 0" equals 0 "$RC"
+done
 
 echo "== only the first argument counts"
 run_exe "$exe" install now please

@@ -10,6 +10,7 @@ exe="$folder/hingeflow.exe"
 mkdir -p "$folder" "$PREFIX/drive_c/hingeflow logs"
 cp "$1" "$exe"
 log="$PREFIX/drive_c/hingeflow logs/service.log"
+SOURCE_KEY='HKLM\System\CurrentControlSet\Services\EventLog\Application\HingeflowService'
 wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\hingeflow logs\service.log' \
   /f >/dev/null
 
@@ -36,6 +37,13 @@ check "registers an own-process service" equals 0x10 "$(reg_value "$SERVICE_KEY"
 check "registers automatic start" equals 0x2 "$(reg_value "$SERVICE_KEY" Start)"
 check "registers normal error control" equals 0x1 "$(reg_value "$SERVICE_KEY" ErrorControl)"
 check "registers no dependencies" equals "" "$(reg_value "$SERVICE_KEY" DependOnService || true)"
+check "registers the event source's messages in the executable" \
+  equals 'REG_EXPAND_SZ C:\Program Files\hingeflow e2e\hingeflow.exe' \
+  "$(reg_type "$SOURCE_KEY" EventMessageFile) $(reg_value "$SOURCE_KEY" EventMessageFile)"
+check "and its categories" \
+  equals 'REG_EXPAND_SZ C:\Program Files\hingeflow e2e\hingeflow.exe 0x2' \
+  "$(reg_type "$SOURCE_KEY" CategoryMessageFile) $(reg_value "$SOURCE_KEY" CategoryMessageFile) $(reg_value "$SOURCE_KEY" CategoryCount)"
+check "with the error and warning types" equals 0x3 "$(reg_value "$SOURCE_KEY" TypesSupported)"
 
 echo "== install again"
 run_exe "$exe" install
@@ -56,6 +64,7 @@ run_exe "$exe" uninstall
 check "prints stop and removal" equals $'Uninstalling service\nStoping service HingeflowService\nService stopped\nService uninstalled' "$OUT"
 check "exits with 0" equals 0 "$RC"
 check "the service is gone from the registry" key_absent "$SERVICE_KEY"
+check "and so is its event source" key_absent "$SOURCE_KEY"
 check "the service is gone from the SCM" equals "" "$(service_state HingeflowService)"
 check "its process has ended" wait_until_gone 10
 

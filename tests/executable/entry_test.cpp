@@ -27,6 +27,35 @@ TEST_F(EntryTest, OnlyTheExactRoleWordsAreRecognised) {
     }
 }
 
+// The usage text under each of its words; status takes --json and nothing else, since a script
+// reading its output is better refused than answered in the other form.
+TEST_F(EntryTest, HelpWordsPrintTheUsageAndStatusRefusesOtherOptions) {
+    for (const wchar_t* word : {L"help", L"/?", L"-h", L"--help"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(word)));
+        sim::Reset();
+        EXPECT_EQ(RunEntry({word, L"ignored"}), 0);
+        const std::wstring usage = sim::ConsoleOutput();
+        EXPECT_EQ(usage.rfind(L"Usage: hingeflow.exe [install | uninstall | status [--json] | "
+                              L"help]\n",
+                              0),
+                  0u)
+            << testing::PrintToString(usage);
+        for (const wchar_t* listed : {L"\n  install ", L"\n  uninstall ", L"\n  status ",
+                                      L"\n  status --json ", L"\n  (no argument) "}) {
+            EXPECT_NE(usage.find(listed), std::wstring::npos) << testing::PrintToString(listed);
+        }
+        EXPECT_EQ(sim::CountCalls("OpenSCManagerW") + sim::CountCalls("RegOpenKeyExA"), 0);
+    }
+    const std::vector<std::vector<std::wstring>> refused = {
+        {L"status", L"--JSON"}, {L"status", L"json"}, {L"status", L"--json", L"x"}, {L"Status"}};
+    for (const auto& args : refused) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        sim::Reset();
+        EXPECT_EQ(RunEntry(args), -1);
+        EXPECT_EQ(sim::ConsoleOutput(), L"Invalid argument\n");
+    }
+}
+
 TEST_F(EntryTest, ArgumentsAfterTheFirstAreIgnored) {
     EXPECT_EQ(RunEntry({L"install", L"uninstall", L"extra"}), 0);
     EXPECT_EQ(sim::ConsoleOutput(), L"Installing service\nService installed\n");

@@ -74,6 +74,11 @@ TEST_F(FaultSweepTest, Install) {
                    L"Service installed\n"}},
               {"ChangeServiceConfig2W#2",
                {0, L"Installing service\nCouldn't set failure actions: 5\nService installed\n"}},
+              // The event source is Event Viewer's help, not the service: it stays installed.
+              {"RegCreateKeyExW",
+               {0, L"Installing service\nCouldn't register event source: 5\nService installed\n"}},
+              {"RegSetValueExW",
+               {0, L"Installing service\nCouldn't register event source: 5\nService installed\n"}},
           });
 }
 
@@ -99,6 +104,9 @@ TEST_F(FaultSweepTest, UninstallOfARunningService) {
               {"DeleteService",
                {-1, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
                     L"Failed to delete the service: 5\nCouldn't uninstall service: 5\n"}},
+              {"RegDeleteTreeW",
+               {0, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
+                   L"Couldn't remove event source: 5\nService uninstalled\n"}},
           });
 }
 

@@ -1,6 +1,7 @@
 // "install" and "uninstall" from the command line: what reaches the SCM, what the console shows
 // character for character, the exit code and the log.
 #include "platform/sim/control.h"
+#include "platform/sim/registry_control.h"
 #include "service/service_base.h"
 #include "tests/executable/entry_runner.h"
 #include "tests/support/log_capture.h"
@@ -187,6 +188,51 @@ TEST_F(InstallTest, RefusedSettingIsOneLineAndTheInstallationStands) {
         EXPECT_EQ(service->optional.requiredPrivileges.has_value(), c.privilegesSet);
         EXPECT_EQ(service->optional.failureActions.size(), c.recoverySet ? 3u : 0u);
     }
+}
+
+// Event Viewer finds the texts of the service's events in the installed executable itself.
+TEST_F(InstallTest, InstallRegistersTheEventSourceAndUninstallRemovesIt) {
+    const std::string key =
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\HingeflowService";
+    const auto text = [&](const char* name) {
+        const auto value = sim::GetRegistryValue(HKEY_LOCAL_MACHINE, key, name);
+        if (!value || value->type != REG_EXPAND_SZ) {
+            return std::wstring(L"(not REG_EXPAND_SZ)");
+        }
+        return std::wstring(reinterpret_cast<const wchar_t*>(value->data.data()));
+    };
+    // A source left by an installation elsewhere is taken over.
+    sim::SetRegistryString(HKEY_LOCAL_MACHINE, key, "EventMessageFile", "D:\\old.exe");
+    sim::SetModuleFileName(L"C:\\Program Files\\hinge\"flow\\hingeflow.exe");
+    ASSERT_EQ(RunEntry({L"install"}), 0);
+    EXPECT_EQ(sim::ConsoleOutput(), L"Installing service\nService installed\n");
+    EXPECT_EQ(text("EventMessageFile"), L"C:\\Program Files\\hingeflow\\hingeflow.exe");
+    EXPECT_EQ(text("CategoryMessageFile"), L"C:\\Program Files\\hingeflow\\hingeflow.exe");
+    EXPECT_EQ(sim::GetRegistryDword(HKEY_LOCAL_MACHINE, key, "CategoryCount"), 2u);
+    EXPECT_EQ(sim::GetRegistryDword(HKEY_LOCAL_MACHINE, key, "TypesSupported"),
+              static_cast<DWORD>(EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE));
+    EXPECT_EQ(sim::CallsTo("RegCreateKeyExW"),
+              std::vector<std::string>{"HKLM\\" + key + " options=0x0 sam=0x2"});
+
+    sim::ClearConsoleOutput();
+    ASSERT_EQ(RunEntry({L"uninstall"}), 0);
+    EXPECT_FALSE(sim::RegistryKeyExists(HKEY_LOCAL_MACHINE, key));
+    // Removing what is not there is no failure: an older installation registered none.
+    sim::AddService(InstalledHingeflow(), SERVICE_STOPPED);
+    ASSERT_EQ(RunEntry({L"uninstall"}), 0);
+    EXPECT_EQ(sim::ConsoleOutput(), L"Uninstalling service\nDidn't control service: 1062\n"
+                                    L"Service uninstalled\n"
+                                    L"Uninstalling service\nDidn't control service: 1062\n"
+                                    L"Service uninstalled\n");
+
+    // A path that Event Viewer would expand is refused; the service is installed all the same.
+    sim::Reset();
+    sim::SetModuleFileName(L"C:\\100%\\hingeflow.exe");
+    EXPECT_EQ(RunEntry({L"install"}), 0);
+    EXPECT_EQ(sim::ConsoleOutput(), L"Installing service\nCouldn't register event source: 123\n"
+                                    L"Service installed\n");
+    EXPECT_FALSE(sim::RegistryKeyExists(HKEY_LOCAL_MACHINE, key));
+    EXPECT_TRUE(sim::FindService(kServiceName).has_value());
 }
 
 // --- Removal -------------------------------------------------------------------------------

@@ -170,11 +170,35 @@ std::vector<Operation> Operations() {
                                     {"C:Couldn't set " + setting + ": 5", "C:Service installed",
                                      "V:service installed"}};
              }
+             if (c.op == "RegCreateKeyExW" || c.op == "RegSetValueExW") {
+                 return Expectation{"0",
+                                    {"C:Couldn't register event source: 5", "C:Service installed",
+                                     "V:service installed"}};
+             }
              const std::string step = c.op == "GetModuleFileNameW" ? "get module file name"
                                       : c.op == "OpenSCManagerW"   ? "open service control manager"
                                                                    : "create service";
              return Expectation{"-1",
                                 {"C:Couldn't " + step + ": 5", "C:Couldn't install service: 5"}};
+         }},
+        // Whatever it cannot read, status says so and ends with 0, having changed nothing.
+        {"status",
+         [] {
+             Machine{1, true}();
+             sim::AddService(InstalledHingeflow(), SERVICE_RUNNING);
+         },
+         [] {
+             const int exitCode = RunEntry({L"status", L"--json"});
+             int changes = 0;
+             for (const char* write :
+                  {"RegSetValueExA", "RegSetValueExW", "RegCreateKeyExW", "RegDeleteTreeW",
+                   "ControlService", "OpenLogFileForAppend"}) {
+                 changes += sim::CountCalls(write);
+             }
+             return std::to_string(exitCode) + " " + std::to_string(changes) + " changes";
+         },
+         [](const sim::Call&) {
+             return Expectation{"0 0 changes", {}};
          }},
         {"uninstall of a stopped service",
          [] { sim::AddService(InstalledHingeflow(), SERVICE_STOPPED); },

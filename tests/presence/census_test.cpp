@@ -203,6 +203,106 @@ TEST_F(CensusTest, StandardDevicesCountInAnyLanguageByTheDriverWindowsInstalled)
     EXPECT_EQ(CountInputDevices(kKeyboardKind), 1);
 }
 
+// Each interface gets the verdict of the rule that decided it, the same whether the walk counts
+// or reads everything; reading everything also hands over the three texts.
+TEST_F(CensusTest, WalkGivesEachInterfaceItsVerdictWhateverTheVisitor) {
+    struct Seen {
+        CensusVerdict verdict;
+        CensusStep failedStep;
+        DWORD error;
+        std::wstring texts;
+    };
+    const auto walk = [](DeviceKind kind, bool everything) {
+        std::vector<Seen> seen;
+        CensusPropertyBuffers buffers;
+        const CensusVisit collect = [](void* context, const CensusEntry& e) noexcept {
+            const auto text = [](const CensusText& t) { return std::wstring(t.units, t.length); };
+            static_cast<std::vector<Seen>*>(context)->push_back(
+                {e.verdict, e.failedStep, e.error,
+                 text(e.description) + L"|" + text(e.matchingDeviceId) + L"|" + text(e.infName)});
+        };
+        EXPECT_EQ(WalkInputDevices(kind, {collect, &seen, everything ? &buffers : nullptr}), 0u);
+        return seen;
+    };
+    const std::wstring keyboardId = L"HID_DEVICE_SYSTEM_KEYBOARD";
+    using V = CensusVerdict;
+    using S = CensusStep;
+    const struct {
+        const char* name;
+        DeviceKind kind;
+        std::wstring description;
+        std::function<void(int id)> driver;
+        V verdict;
+        S failedStep;
+        DWORD error;
+        std::wstring texts;
+    } cases[] = {
+        {"English description", kKeyboardKind, L"HID Keyboard Device",
+         [&](int id) { sim::InstallDriver(id, keyboardId, L"keyboard.inf"); },
+         V::CountedByDescription, S::None, 0,
+         L"HID Keyboard Device|HID_DEVICE_SYSTEM_KEYBOARD|keyboard.inf"},
+        {"standard driver in German", kKeyboardKind, L"HID-Tastatur",
+         [&](int id) { sim::InstallDriver(id, L"hid_device_system_keyboard", L"KEYBOARD.INF"); },
+         V::CountedAsStandardDriver, S::None, 0,
+         L"HID-Tastatur|hid_device_system_keyboard|KEYBOARD.INF"},
+        {"standard mouse driver", kMouseKind, L"HID-konforme Maus",
+         [](int id) { sim::InstallDriver(id, L"HID_DEVICE_SYSTEM_MOUSE", L"msmouse.inf"); },
+         V::CountedAsStandardDriver, S::None, 0,
+         L"HID-konforme Maus|HID_DEVICE_SYSTEM_MOUSE|msmouse.inf"},
+        {"vendor INF on the reserved ID", kKeyboardKind, L"Contoso Keyboard",
+         [&](int id) { sim::InstallDriver(id, keyboardId, L"oem12.inf"); }, V::VendorDriver,
+         S::None, 0, L"Contoso Keyboard|HID_DEVICE_SYSTEM_KEYBOARD|oem12.inf"},
+        {"vendor HID ID", kKeyboardKind, L"Contoso Keyboard",
+         [](int id) { sim::InstallDriver(id, L"HID\\VID_1234&PID_5678", L"oem3.inf"); },
+         V::VendorDriver, S::None, 0, L"Contoso Keyboard|HID\\VID_1234&PID_5678|oem3.inf"},
+        {"PS/2 keyboard", kKeyboardKind, L"Standard PS/2 Keyboard",
+         [](int id) { sim::InstallDriver(id, L"*PNP0303", L"keyboard.inf"); }, V::NotHid, S::None,
+         0, L"Standard PS/2 Keyboard|*PNP0303|keyboard.inf"},
+        {"no driver properties, as under Wine", kKeyboardKind, L"Wine HID device", [](int) {},
+         V::Unreadable, S::MatchingDeviceId, ERROR_NOT_FOUND, L"Wine HID device||"},
+        {"matching ID of another type", kKeyboardKind, L"HID-Tastatur",
+         [](int id) {
+             sim::SetDeviceProperty(id, device_property::kMatchingDeviceId, DEVPROP_TYPE_UINT32,
+                                    {1, 0, 0, 0});
+         },
+         V::Unreadable, S::MatchingDeviceId, ERROR_INVALID_DATA, L"HID-Tastatur||"},
+        {"INF name missing", kKeyboardKind, L"HID-Tastatur",
+         [&](int id) {
+             sim::SetDeviceProperty(id, device_property::kMatchingDeviceId, DEVPROP_TYPE_STRING,
+                                    Bytes(keyboardId + L'\0'));
+         },
+         V::Unreadable, S::InfName, ERROR_NOT_FOUND, L"HID-Tastatur|HID_DEVICE_SYSTEM_KEYBOARD|"},
+        {"description unreadable", kKeyboardKind, L"HID Keyboard Device",
+         [](int id) { sim::SetDescriptionReadError(id, ERROR_INVALID_DATA); }, V::Unreadable,
+         S::Description, ERROR_INVALID_DATA, L"||"},
+        {"detail larger than the buffer", kKeyboardKind, L"HID Keyboard Device",
+         [](int id) { sim::SetReportedDetailSize(id, 5000); }, V::Unreadable, S::InterfaceDetail,
+         ERROR_INSUFFICIENT_BUFFER, L"||"},
+        {"enumeration fails at its index", kKeyboardKind, L"HID Keyboard Device",
+         [](int) { sim::FailEnumerationAt(interface_class::kKeyboard, 0, ERROR_INVALID_DATA); },
+         V::Unreadable, S::Enumeration, ERROR_INVALID_DATA, L"||"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        c.driver(sim::AddDeviceInterface(GetDeviceInterfaceGuid(c.kind), c.description));
+        const std::vector<Seen> everything = walk(c.kind, true);
+        const std::vector<Seen> counting = walk(c.kind, false);
+        ASSERT_EQ(everything.size(), 1u);
+        ASSERT_EQ(counting.size(), 1u);
+        for (const Seen& seen : {everything[0], counting[0]}) {
+            EXPECT_EQ(seen.verdict, c.verdict);
+            EXPECT_EQ(seen.failedStep, c.failedStep);
+            EXPECT_EQ(seen.error, c.error);
+        }
+        EXPECT_EQ(everything[0].texts, c.texts);
+        EXPECT_EQ(counting[0].texts, L"||");
+        EXPECT_EQ(CountInputDevices(c.kind), IsCounted(c.verdict) ? 1 : 0);
+    }
+    EXPECT_EQ(WalkInputDevices(kHidKind, {nullptr, nullptr, nullptr}),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(CensusTest, PersistentEnumerationFailureEndsTheWalk) {
     sim::AddHidMouse();
     sim::FailCall("SetupDiEnumDeviceInterfaces", 1, ERROR_INVALID_PARAMETER, /*persistent=*/true);

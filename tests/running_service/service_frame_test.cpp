@@ -173,8 +173,9 @@ TEST_F(ServiceFrameTest, HandlerRegistrationFailureWritesOneErrorEventAndStartsN
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].source, L"ProbeService");
     EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
-    EXPECT_EQ(events[0].category, 0);
-    EXPECT_EQ(events[0].eventId, 0u);
+    // The message table's own entry, so that Event Viewer can render it.
+    EXPECT_EQ(events[0].category, 1);
+    EXPECT_EQ(events[0].eventId, 0xC0000064u);
     EXPECT_FALSE(events[0].userSid);
     EXPECT_EQ(events[0].strings,
               (std::vector<std::wstring>{L"ProbeService", L"Can't set service control handler"}));

@@ -1,6 +1,7 @@
 // How the registry answers the calls hingeflow makes: RegOpenKeyExA, RegQueryValueExA with and
 // without a buffer, RegSetValueExA and RegCloseKey, on the configuration key and on a key
-// opened as the slate-mode switch opens its own.
+// opened as the slate-mode switch opens its own; and the wide calls with which installation
+// adds and removes the event source.
 #include "tests/windows_conformance/platform_seed.h"
 
 #include "platform/process.h"
@@ -225,6 +226,41 @@ TEST_F(RegistryConformance, WriteReplacesValueTypeAndSize) {
         EXPECT_EQ(data, value);
     }
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+// The event source's key: made with the keys above it, written, then removed with everything
+// under it; removing it again finds nothing.
+TEST(RegistryWideConformance, KeyIsCreatedWrittenAndDeletedAsATree) {
+    seed::ResetPlatform();
+    const wchar_t* source = L"SOFTWARE\\HingeflowConformance\\Source";
+    seed::RemoveRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance\\Source\\Child");
+    seed::RemoveRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance\\Source");
+    seed::RemoveRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance");
+    HKEY key = nullptr;
+    DWORD disposition = kUntouched;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, source, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, &key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    const std::wstring file = L"C:\\hingeflow.exe";
+    EXPECT_EQ(RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(file.c_str()),
+                             static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    seed::CreateRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance\\Source\\Child");
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, source, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE, nullptr, &key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, source), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance\\Source", 0,
+                            KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, source), ERROR_FILE_NOT_FOUND);
+    seed::RemoveRegistryKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HingeflowConformance");
 }
 
 } // namespace

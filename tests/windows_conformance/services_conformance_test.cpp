@@ -71,6 +71,38 @@ TEST_F(ServicesConformance, NewServiceIsStoppedAndCannotBeCreatedTwice) {
     EXPECT_TRUE(CloseServiceHandle(created));
 }
 
+// What status reads back: the size asked for first, then the record and its strings, with the
+// SCM's own answers where installation passed none; a handle without the right reads nothing.
+TEST_F(ServicesConformance, ConfigurationReadsBackWhatInstallationRegistered) {
+    SC_HANDLE created = Create(scm_);
+    ASSERT_NE(created, nullptr);
+    SC_HANDLE service = OpenServiceW(scm_, kName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+    ASSERT_NE(service, nullptr);
+    DWORD needed = kUntouched;
+    SetLastError(kUntouched);
+    EXPECT_FALSE(QueryServiceConfigW(service, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    ASSERT_GT(needed, sizeof(QUERY_SERVICE_CONFIGW));
+    ASSERT_LE(needed, 8192u);
+    alignas(QUERY_SERVICE_CONFIGW) BYTE buffer[8192];
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer);
+    ASSERT_TRUE(QueryServiceConfigW(service, config, needed, &needed));
+    EXPECT_EQ(config->dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
+    EXPECT_EQ(config->dwErrorControl, static_cast<DWORD>(SERVICE_ERROR_NORMAL));
+    EXPECT_STREQ(config->lpBinaryPathName, kImagePath);
+    EXPECT_STREQ(config->lpDisplayName, L"hingeflow conformance");
+    EXPECT_STREQ(config->lpServiceStartName, L"LocalSystem");
+    EXPECT_STREQ(config->lpLoadOrderGroup, L"");
+    EXPECT_STREQ(config->lpDependencies, L"");
+    EXPECT_TRUE(CloseServiceHandle(service));
+
+    SetLastError(kUntouched);
+    EXPECT_FALSE(QueryServiceConfigW(created, config, sizeof buffer, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseServiceHandle(created));
+}
+
 TEST_F(ServicesConformance, HandlesCarryOnlyTheAccessAskedFor) {
     SC_HANDLE connectOnly = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     ASSERT_NE(connectOnly, nullptr);

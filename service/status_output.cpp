@@ -1,0 +1,705 @@
+// `status` in plain words and as one JSON object. Both say the same things in the same words;
+// the JSON adds stable codes beside them for scripts. Only printable ASCII is ever printed.
+#include "service/status.h"
+
+#include "platform/console.h"
+#include "trigger/presence_check.h"
+
+#include <cstdint>
+#include <string>
+
+#ifndef HINGEFLOW_VERSION
+#define HINGEFLOW_VERSION "unknown"
+#endif
+
+namespace {
+
+// --- ASCII rendering ------------------------------------------------------------------------
+
+enum class Quoting { Json, Text };
+
+void AppendUnit(std::string& out, std::uint32_t unit) {
+    static const char kHex[] = "0123456789abcdef";
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        out.push_back(kHex[(unit >> shift) & 0xF]);
+    }
+}
+
+// Code units as they come: a lone surrogate is shown as itself, never dropped or replaced, so
+// that what Windows stored can be told exactly. A unit beyond 16 bits (a 32-bit wchar_t) is
+// shown as the UTF-16 pair that encodes it.
+void AppendEscaped(std::string& out, std::uint32_t unit, Quoting quoting) {
+    if (quoting == Quoting::Json) {
+        switch (unit) {
+        case '"':
+            out += "\\\"";
+            return;
+        case '\\':
+            out += "\\\\";
+            return;
+        case '\n':
+            out += "\\n";
+            return;
+        case '\r':
+            out += "\\r";
+            return;
+        case '\t':
+            out += "\\t";
+            return;
+        default:
+            break;
+        }
+    }
+    if (unit >= 0x20 && unit < 0x7F) {
+        out.push_back(static_cast<char>(unit));
+    } else if (unit > 0xFFFF && unit <= 0x10FFFF) {
+        AppendUnit(out, 0xD800 + ((unit - 0x10000) >> 10));
+        AppendUnit(out, 0xDC00 + ((unit - 0x10000) & 0x3FF));
+    } else {
+        AppendUnit(out, unit > 0xFFFF ? 0xFFFD : unit);
+    }
+}
+
+std::string Ascii(const std::wstring& text, Quoting quoting = Quoting::Text) {
+    std::string out;
+    for (const wchar_t unit : text) {
+        AppendEscaped(out, static_cast<std::uint32_t>(unit), quoting);
+    }
+    return out;
+}
+
+// Registry text is in the ANSI code page, which this process never asks about: bytes above 127
+// are shown as they are, one \u00XX each.
+std::string Ascii(const std::string& text, Quoting quoting = Quoting::Text) {
+    std::string out;
+    for (const char byte : text) {
+        AppendEscaped(out, static_cast<unsigned char>(byte), quoting);
+    }
+    return out;
+}
+
+std::string Quoted(const std::wstring& text) {
+    return "\"" + Ascii(text) + "\"";
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + Ascii(text) + "\"";
+}
+
+std::string WithError(const std::string& what, DWORD error) {
+    return error == 0 ? what : what + " (error " + std::to_string(error) + ")";
+}
+
+std::string Words(const StatusProblem& problem) {
+    return WithError(problem.what, problem.error);
+}
+
+// --- Words ------------------------------------------------------------------------------------
+
+std::string TypeName(DWORD type) {
+    static const char* const kNames[] = {"REG_NONE",   "REG_SZ",      "REG_EXPAND_SZ",
+                                         "REG_BINARY", "REG_DWORD",   "REG_DWORD_BIG_ENDIAN",
+                                         "REG_LINK",   "REG_MULTI_SZ"};
+    if (type < sizeof kNames / sizeof kNames[0]) {
+        return kNames[type];
+    }
+    return type == REG_QWORD ? "REG_QWORD" : "type " + std::to_string(type);
+}
+
+std::string StateName(DWORD state) {
+    switch (state) {
+    case SERVICE_STOPPED:
+        return "stopped";
+    case SERVICE_START_PENDING:
+        return "starting";
+    case SERVICE_STOP_PENDING:
+        return "stopping";
+    case SERVICE_RUNNING:
+        return "running";
+    case SERVICE_CONTINUE_PENDING:
+        return "continuing";
+    case SERVICE_PAUSE_PENDING:
+        return "pausing";
+    case SERVICE_PAUSED:
+        return "paused";
+    default:
+        return "state " + std::to_string(state);
+    }
+}
+
+std::string StartTypeName(DWORD startType) {
+    switch (startType) {
+    case SERVICE_BOOT_START:
+        return "boot";
+    case SERVICE_SYSTEM_START:
+        return "system";
+    case SERVICE_AUTO_START:
+        return "automatic";
+    case SERVICE_DEMAND_START:
+        return "manual";
+    case SERVICE_DISABLED:
+        return "disabled";
+    default:
+        return "start type " + std::to_string(startType);
+    }
+}
+
+wchar_t FoldAscii(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// The program an image path starts: the quoted part, or the whole of an unquoted one. Paths
+// are compared as Windows compares file names, without regard to (ASCII) case.
+bool ImageIsExecutable(const std::wstring& imagePath, const std::wstring& executable) {
+    std::wstring program = imagePath;
+    if (!program.empty() && program[0] == L'"') {
+        const std::wstring::size_type close = program.find(L'"', 1);
+        program = program.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    if (program.size() != executable.size() || executable.empty()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < program.size(); ++i) {
+        if (FoldAscii(program[i]) != FoldAscii(executable[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SlateModeReadable(const SlateModeReading& reading) {
+    return reading.failure == SlateModeReading::Failure::None;
+}
+
+std::string SlateModeMeaning(DWORD value) {
+    switch (value) {
+    case 0:
+        return "tablet mode";
+    case 1:
+        return "laptop mode";
+    case 10:
+        return "the passing value of a forced switch to laptop mode";
+    default:
+        return "not a value hingeflow writes";
+    }
+}
+
+std::string SlateModeProblem(const SlateModeReading& reading) {
+    switch (reading.failure) {
+    case SlateModeReading::Failure::OpenKey:
+        return WithError(reading.status == ERROR_FILE_NOT_FOUND ? "its key does not exist"
+                                                                : "its key cannot be opened",
+                         static_cast<DWORD>(reading.status));
+    case SlateModeReading::Failure::QueryValue:
+        if (reading.status == ERROR_MORE_DATA) {
+            return WithError("it is stored in more than 4 bytes", ERROR_MORE_DATA);
+        }
+        return WithError(reading.status == ERROR_FILE_NOT_FOUND ? "the value does not exist"
+                                                                : "it cannot be read",
+                         static_cast<DWORD>(reading.status));
+    case SlateModeReading::Failure::WrongType:
+        return "it is " + TypeName(reading.type) + ", not REG_DWORD";
+    default:
+        return std::string();
+    }
+}
+
+// Why a configuration value gives its reader's neutral result; empty when it does not.
+std::string ConfigProblemWords(const ConfigProblem& problem, DWORD expectedType) {
+    const DWORD status = static_cast<DWORD>(problem.status);
+    switch (problem.failure) {
+    case ConfigFailure::OpenKey:
+        return WithError("the configuration key cannot be opened", status);
+    case ConfigFailure::QueryValue:
+        return WithError(status == ERROR_FILE_NOT_FOUND ? "absent" : "it cannot be queried",
+                         status);
+    case ConfigFailure::WrongType:
+        return "it is " + TypeName(problem.storedType) + ", not " + TypeName(expectedType);
+    case ConfigFailure::QueryData:
+        if (status == ERROR_MORE_DATA) {
+            return WithError(expectedType == REG_SZ ? "it is longer than 2047 characters"
+                                                    : "it is stored in more than 4 bytes",
+                             status);
+        }
+        return WithError("it cannot be read", status);
+    default:
+        return std::string();
+    }
+}
+
+struct Decision {
+    Trigger trigger = Trigger::Combined;
+    std::int32_t builtInKeyboards = 0;
+    std::int32_t mice = 0;
+    std::int32_t keyboards = 0;
+    bool externalInput = false;
+};
+
+Decision Decide(const StatusFacts& facts) {
+    Decision decision;
+    decision.trigger = SelectTrigger(LowerCaseTriggerDevice(facts.triggerDevice.text));
+    decision.builtInKeyboards = BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value);
+    for (const DeviceFacts& device : facts.devices) {
+        if (IsCounted(device.verdict)) {
+            ++(device.kind == kMouseKind ? decision.mice : decision.keyboards);
+        }
+    }
+    decision.externalInput = ShowsExternalInput(decision.trigger, decision.mice, decision.keyboards,
+                                                decision.builtInKeyboards);
+    return decision;
+}
+
+const char* TriggerCode(Trigger trigger) {
+    switch (trigger) {
+    case Trigger::Mouse:
+        return "mouse";
+    case Trigger::Keyboard:
+        return "keyboard";
+    default:
+        return "combined";
+    }
+}
+
+std::string TriggerRule(const Decision& decision) {
+    const std::string builtIn = std::to_string(decision.builtInKeyboards);
+    switch (decision.trigger) {
+    case Trigger::Mouse:
+        return "at least 1 counted mouse";
+    case Trigger::Keyboard:
+        return "more counted keyboards than the " + builtIn + " built in";
+    default:
+        return "at least 1 counted mouse and more counted keyboards than the " + builtIn +
+               " built in";
+    }
+}
+
+const char* KindName(DeviceKind kind) {
+    return kind == kMouseKind ? "mouse" : "keyboard";
+}
+
+const char* VerdictCode(CensusVerdict verdict) {
+    switch (verdict) {
+    case CensusVerdict::CountedByDescription:
+        return "englishDescription";
+    case CensusVerdict::CountedAsStandardDriver:
+        return "standardDriver";
+    case CensusVerdict::VendorDriver:
+        return "vendorDriver";
+    case CensusVerdict::NotHid:
+        return "notHid";
+    default:
+        return "unreadable";
+    }
+}
+
+const char* StepCode(CensusStep step) {
+    switch (step) {
+    case CensusStep::Enumeration:
+        return "interface";
+    case CensusStep::InterfaceDetail:
+        return "interfaceDetail";
+    case CensusStep::Description:
+        return "description";
+    case CensusStep::MatchingDeviceId:
+        return "matchingDeviceId";
+    case CensusStep::InfName:
+        return "infName";
+    default:
+        return "none";
+    }
+}
+
+const char* StepName(CensusStep step) {
+    switch (step) {
+    case CensusStep::Enumeration:
+        return "interface";
+    case CensusStep::InterfaceDetail:
+        return "interface detail";
+    case CensusStep::Description:
+        return "description";
+    case CensusStep::MatchingDeviceId:
+        return "matching device ID";
+    case CensusStep::InfName:
+        return "INF name";
+    default:
+        return "data";
+    }
+}
+
+std::string DeviceReason(const DeviceFacts& device) {
+    const std::string standard =
+        std::string("standard HID ") + (device.kind == kMouseKind ? "mouse" : "keyboard");
+    switch (device.verdict) {
+    case CensusVerdict::CountedByDescription:
+        return "counted: described as Windows describes the " + standard + " in English";
+    case CensusVerdict::CountedAsStandardDriver:
+        return "counted: Windows installed its own " + standard + " driver (any display language)";
+    case CensusVerdict::VendorDriver:
+        return "not counted: a vendor's driver, not Windows' own " + standard + " driver";
+    case CensusVerdict::NotHid:
+        return "not counted: not a HID device";
+    default:
+        break;
+    }
+    const std::string step = StepName(device.failedStep);
+    if (device.failedStep != CensusStep::MatchingDeviceId &&
+        device.failedStep != CensusStep::InfName) {
+        return WithError("not counted: its " + step + " cannot be read", device.error);
+    }
+    // Both rules were tried: the description first, then what installed the driver.
+    return WithError("not counted: not described as the " + standard + " in English, and its " +
+                         step +
+                         (device.error == ERROR_NOT_FOUND ? " is not set" : " cannot be read"),
+                     device.error);
+}
+
+// --- Plain words ----------------------------------------------------------------------------
+
+std::string Counted(std::int32_t count, const std::string& one, const std::string& many = "") {
+    return std::to_string(count) + " " + (count == 1 ? one : many.empty() ? one + "s" : many);
+}
+
+void Line(std::string& out, const std::string& text) {
+    out += text;
+    out += '\n';
+}
+
+std::string DeviceHeading(const DeviceFacts& device) {
+    std::string line =
+        std::string("  ") + KindName(device.kind) + " " + std::to_string(device.memberIndex) + ":";
+    if (device.descriptionRead) {
+        line += " " + Quoted(device.description);
+    }
+    if (device.matchingDeviceIdRead) {
+        line += ", matching device ID " + Ascii(device.matchingDeviceId);
+    }
+    if (device.infNameRead) {
+        line += ", INF " + Ascii(device.infName);
+    }
+    return line;
+}
+
+void ServiceText(std::string& out, const StatusFacts& facts) {
+    const ServiceFacts& service = facts.service;
+    const std::string heading = "Service " + Ascii(service.name) + ": ";
+    if (service.problem.Exists()) {
+        Line(out, heading + "cannot be read: " + Words(service.problem));
+        return;
+    }
+    if (!service.installed) {
+        Line(out, heading + "not installed");
+        return;
+    }
+    Line(out, heading + "installed, " +
+                  (service.stateKnown ? StateName(service.state) : Words(service.stateProblem)));
+    if (!service.configKnown) {
+        Line(out, "  " + Words(service.configProblem));
+        return;
+    }
+    Line(out, "  start type: " + StartTypeName(service.startType));
+    Line(out, "  image path: " + Ascii(service.imagePath));
+    if (!facts.executableProblem.Exists() &&
+        !ImageIsExecutable(service.imagePath, facts.executable)) {
+        Line(out, "  the image path is not this executable");
+    }
+}
+
+std::string StatusTextOf(const StatusFacts& facts) {
+    std::string out;
+    Line(out, std::string("hingeflow ") + HINGEFLOW_VERSION + ", " +
+                  (facts.executableProblem.Exists() ? Words(facts.executableProblem)
+                                                    : Ascii(facts.executable)));
+    Line(out, "");
+    ServiceText(out, facts);
+    Line(out, "");
+
+    const SlateModeReading& slate = facts.slateMode;
+    Line(out, SlateModeReadable(slate)
+                  ? "Slate mode: ConvertibleSlateMode is " + std::to_string(slate.value) + ", " +
+                        SlateModeMeaning(slate.value)
+                  : "Slate mode: ConvertibleSlateMode cannot be read: " + SlateModeProblem(slate));
+    Line(out, "");
+
+    const Decision decision = Decide(facts);
+    Line(out, "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):");
+    const std::string triggerProblem = ConfigProblemWords(facts.triggerDevice.problem, REG_SZ);
+    Line(out, std::string("  HingeflowTriggerDevice: ") +
+                  (triggerProblem.empty() ? Quoted(facts.triggerDevice.text) + ","
+                                          : triggerProblem + ", so") +
+                  " the " + TriggerCode(decision.trigger) + " trigger");
+    const std::string numberProblem =
+        ConfigProblemWords(facts.builtInKeyboardNumber.problem, REG_DWORD);
+    const std::string builtIn = Counted(decision.builtInKeyboards, "built-in keyboard");
+    if (!numberProblem.empty()) {
+        Line(out, "  BuiltInHIDKeyboardNumber: " + numberProblem + ", so " + builtIn);
+    } else if (static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value) {
+        Line(out, "  BuiltInHIDKeyboardNumber: " +
+                      std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn);
+    } else {
+        Line(out, "  BuiltInHIDKeyboardNumber: " + builtIn);
+    }
+    const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
+    if (!logProblem.empty()) {
+        Line(out, "  HingeflowServiceLogPath: " + logProblem + ", so no log");
+    } else {
+        Line(out,
+             "  HingeflowServiceLogPath: " + Quoted(facts.logPath.text) +
+                 (facts.log.wouldLog ? ", where the service would log"
+                                     : ", where the service would not log: " + facts.log.reason));
+    }
+    Line(out, "");
+
+    Line(out, "Devices:");
+    for (const DeviceFacts& device : facts.devices) {
+        Line(out, DeviceHeading(device));
+        Line(out, "    " + DeviceReason(device));
+    }
+    for (const auto& [kind, listing] : {std::make_pair(kKeyboardKind, &facts.keyboardListing),
+                                        std::make_pair(kMouseKind, &facts.mouseListing)}) {
+        if (listing->Exists()) {
+            Line(out, std::string("  ") + KindName(kind) + ": " + Words(*listing));
+        }
+    }
+    if (facts.devices.empty()) {
+        Line(out, "  no keyboard or mouse interface is present");
+    }
+    Line(out, "");
+
+    Line(out, std::string("Decision, under the ") + TriggerCode(decision.trigger) +
+                  " trigger: external input is " + TriggerRule(decision));
+    Line(out, "  counted now: " + Counted(decision.mice, "mouse", "mice") + ", " +
+                  Counted(decision.keyboards, "keyboard"));
+    Line(out, std::string("  external input: ") + (decision.externalInput ? "yes" : "no"));
+    Line(out, std::string("  a USB arrival, or a resume from sleep, would ") +
+                  (decision.externalInput ? "switch to laptop mode" : "change nothing"));
+    Line(out, std::string("  a USB removal would ") +
+                  (decision.externalInput ? "change nothing" : "switch to tablet mode"));
+    if (!SlateModeReadable(slate)) {
+        Line(out, "  but a switch would fail while ConvertibleSlateMode cannot be read");
+    }
+    return out;
+}
+
+// --- JSON -------------------------------------------------------------------------------------
+
+std::string Json(const std::wstring& text) {
+    return "\"" + Ascii(text, Quoting::Json) + "\"";
+}
+
+std::string Json(const std::string& text) {
+    return "\"" + Ascii(text, Quoting::Json) + "\"";
+}
+
+std::string Json(bool value) {
+    return value ? "true" : "false";
+}
+
+std::string Json(DWORD value) {
+    return std::to_string(value);
+}
+
+std::string JsonOr(bool present, const std::string& json) {
+    return present ? json : "null";
+}
+
+// Objects and arrays with two-space indentation; keys are ASCII literals.
+class JsonWriter {
+public:
+    JsonWriter& Begin(const char* key, char bracket) {
+        Prefix(key);
+        out += bracket;
+        ++depth;
+        empty = true;
+        return *this;
+    }
+    JsonWriter& End(char bracket) {
+        --depth;
+        if (!empty) {
+            NewLine();
+        }
+        out += bracket;
+        empty = false;
+        return *this;
+    }
+    JsonWriter& Field(const char* key, const std::string& json) {
+        Prefix(key);
+        out += json;
+        empty = false;
+        return *this;
+    }
+    // What could not be read, in the words of the plain output, and its Windows error alone;
+    // both null when all was read.
+    JsonWriter& Problem(const std::string& words, DWORD error) {
+        Field("problem", JsonOr(!words.empty(), Json(words)));
+        return Field("error", JsonOr(!words.empty() && error != 0, Json(error)));
+    }
+    std::string Text() const { return out + "\n"; }
+
+private:
+    void Prefix(const char* key) {
+        if (!empty) {
+            out += ',';
+        }
+        if (depth > 0) {
+            NewLine();
+        }
+        if (key != nullptr) {
+            out += "\"";
+            out += key;
+            out += "\": ";
+        }
+    }
+    void NewLine() {
+        out += '\n';
+        out.append(static_cast<std::size_t>(depth) * 2, ' ');
+    }
+
+    std::string out;
+    int depth = 0;
+    bool empty = true;
+};
+
+void ServiceJson(JsonWriter& json, const StatusFacts& facts) {
+    const ServiceFacts& service = facts.service;
+    const bool known = !service.problem.Exists();
+    const bool config = known && service.configKnown;
+    json.Begin("service", '{')
+        .Field("name", Json(service.name))
+        .Field("installed", JsonOr(known, Json(service.installed)))
+        .Field("state", JsonOr(service.stateKnown, Json(StateName(service.state))))
+        .Field("startType", JsonOr(config, Json(StartTypeName(service.startType))))
+        .Field("imagePath", JsonOr(config, Json(service.imagePath)))
+        .Field("imageIsThisExecutable",
+               JsonOr(config && !facts.executableProblem.Exists(),
+                      Json(ImageIsExecutable(service.imagePath, facts.executable))));
+    const StatusProblem& problem = service.problem.Exists()        ? service.problem
+                                   : service.stateProblem.Exists() ? service.stateProblem
+                                                                   : service.configProblem;
+    json.Problem(problem.Exists() ? Words(problem) : std::string(), problem.error).End('}');
+}
+
+// `derivedKey`, when given, is what the service makes of the value.
+void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
+                const ConfigProblem& problem, DWORD expectedType, const char* derivedKey,
+                const std::string& derived) {
+    json.Begin(name, '{')
+        .Field("value", value)
+        .Field("readable", Json(problem.failure == ConfigFailure::None))
+        .Problem(ConfigProblemWords(problem, expectedType),
+                 problem.failure == ConfigFailure::WrongType ? 0
+                                                             : static_cast<DWORD>(problem.status));
+    if (derivedKey != nullptr) {
+        json.Field(derivedKey, derived);
+    }
+    json.End('}');
+}
+
+void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
+    json.Begin(nullptr, '{')
+        .Field("class", Json(std::string(KindName(device.kind))))
+        .Field("index", Json(device.memberIndex))
+        .Field("description", JsonOr(device.descriptionRead, Json(device.description)))
+        .Field("matchingDeviceId",
+               JsonOr(device.matchingDeviceIdRead, Json(device.matchingDeviceId)))
+        .Field("infName", JsonOr(device.infNameRead, Json(device.infName)))
+        .Field("counted", Json(IsCounted(device.verdict)))
+        .Field("verdict", Json(std::string(VerdictCode(device.verdict))))
+        .Field("unreadable", device.verdict == CensusVerdict::Unreadable
+                                 ? Json(std::string(StepCode(device.failedStep)))
+                                 : "null")
+        .Field("error", JsonOr(device.verdict == CensusVerdict::Unreadable && device.error != 0,
+                               Json(device.error)))
+        .Field("reason", Json(DeviceReason(device)))
+        .End('}');
+}
+
+std::string StatusJsonOf(const StatusFacts& facts) {
+    JsonWriter json;
+    json.Begin(nullptr, '{')
+        .Field("version", Json(std::string(HINGEFLOW_VERSION)))
+        .Field("executable", JsonOr(!facts.executableProblem.Exists(), Json(facts.executable)));
+    ServiceJson(json, facts);
+
+    const SlateModeReading& slate = facts.slateMode;
+    const bool readable = SlateModeReadable(slate);
+    json.Begin("slateMode", '{')
+        .Field("value", JsonOr(readable, Json(slate.value)))
+        .Field("meaning", JsonOr(readable, Json(SlateModeMeaning(slate.value))))
+        .Problem(SlateModeProblem(slate), slate.failure == SlateModeReading::Failure::WrongType
+                                              ? 0
+                                              : static_cast<DWORD>(slate.status))
+        .End('}');
+
+    const Decision decision = Decide(facts);
+    json.Begin("configuration", '{');
+    ConfigJson(json, kTriggerDeviceValue, Json(facts.triggerDevice.text),
+               facts.triggerDevice.problem, REG_SZ, "trigger",
+               Json(std::string(TriggerCode(decision.trigger))));
+    ConfigJson(json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
+               facts.builtInKeyboardNumber.problem, REG_DWORD, "builtInKeyboards",
+               Json(static_cast<DWORD>(decision.builtInKeyboards)));
+    ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem, REG_SZ,
+               nullptr, std::string());
+    json.End('}');
+
+    json.Begin("log", '{')
+        .Field("path", Json(facts.logPath.text))
+        .Field("wouldLog", Json(facts.log.wouldLog))
+        .Field("reason", JsonOr(!facts.log.wouldLog, Json(facts.log.reason)))
+        .End('}');
+
+    json.Begin("devices", '[');
+    for (const DeviceFacts& device : facts.devices) {
+        DeviceJson(json, device);
+    }
+    json.End(']');
+    json.Begin("deviceListing", '{');
+    for (const auto& [name, listing] : {std::make_pair("keyboard", &facts.keyboardListing),
+                                        std::make_pair("mouse", &facts.mouseListing)}) {
+        json.Begin(name, '{')
+            .Problem(listing->Exists() ? Words(*listing) : std::string(), listing->error)
+            .End('}');
+    }
+    json.End('}');
+
+    json.Begin("decision", '{')
+        .Field("trigger", Json(std::string(TriggerCode(decision.trigger))))
+        .Field("builtInKeyboards", Json(static_cast<DWORD>(decision.builtInKeyboards)))
+        .Field("mice", Json(static_cast<DWORD>(decision.mice)))
+        .Field("keyboards", Json(static_cast<DWORD>(decision.keyboards)))
+        .Field("externalInput", Json(decision.externalInput))
+        .Field("arrival", Json(std::string(decision.externalInput ? "laptop mode" : "no change")))
+        .Field("removal", Json(std::string(decision.externalInput ? "no change" : "tablet mode")))
+        .End('}');
+    return json.End('}').Text();
+}
+
+// Printed line by line: a console takes a line at a time, and the simulator's capture too.
+void Print(const std::string& text) {
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        const std::wstring line(text.begin() + static_cast<std::ptrdiff_t>(start),
+                                text.begin() + static_cast<std::ptrdiff_t>(end));
+        ConsolePrintf(L"%ls", line.c_str());
+        start = end;
+    }
+}
+
+} // namespace
+
+std::string StatusText(const StatusFacts& facts) {
+    return StatusTextOf(facts);
+}
+
+std::string StatusJson(const StatusFacts& facts) {
+    return StatusJsonOf(facts);
+}
+
+int RunStatus(const std::wstring& serviceName, bool json) {
+    const StatusFacts facts = GatherStatusFacts(serviceName);
+    Print(json ? StatusJson(facts) : StatusText(facts));
+    return 0;
+}

@@ -1,0 +1,277 @@
+// `hingeflow.exe status`: what it says of a machine, why it says something cannot be read, that
+// a standard user's rights read it all, and that its JSON is ASCII that Python parses.
+#include "config/config_values.h"
+#include "platform/device_properties.h"
+#include "platform/sim/console_control.h"
+#include "platform/sim/control.h"
+#include "platform/sim/registry_control.h"
+#include "platform/sim/scm_database_control.h"
+#include "platform/sim/setupapi_control.h"
+#include "tests/executable/entry_runner.h"
+#include "tests/support/sim_test.h"
+#include "trigger/slate_mode.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+class StatusTest : public SimTest {
+protected:
+    // The console as the narrow text it is: status prints ASCII alone.
+    static std::string Status(std::vector<std::wstring> args = {}) {
+        sim::ClearConsoleOutput();
+        args.insert(args.begin(), L"status");
+        EXPECT_EQ(RunEntry(args), 0);
+        const std::wstring wide = sim::ConsoleOutput();
+        std::string text;
+        for (const wchar_t c : wide) {
+            EXPECT_TRUE(c == L'\n' || (c >= 0x20 && c < 0x7F)) << static_cast<unsigned>(c);
+            text.push_back(static_cast<char>(c));
+        }
+        return text;
+    }
+
+    static void Config(const char* name, const std::string& text) {
+        sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, name, text);
+    }
+
+    // A convertible with one built-in keyboard and a docked keyboard cover with a touchpad.
+    static void Convertible() {
+        sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 0);
+        Config(kTriggerDeviceValue, "Keyboard");
+        sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
+        sim::AddHidKeyboard();
+        sim::InstallDriver(sim::AddHidKeyboard(L"HID-Tastatur"), L"HID_DEVICE_SYSTEM_KEYBOARD",
+                           L"keyboard.inf");
+        sim::AddHidKeyboard(L"Wine HID device");
+        sim::InstallDriver(sim::AddHidMouse(L"Contoso Touchpad"), L"HID\\VID_1234&PID_0001",
+                           L"oem7.inf");
+        sim::AddHidMouse();
+    }
+};
+
+TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
+    Convertible();
+    sim::ScmServiceConfig elsewhere = InstalledHingeflow();
+    elsewhere.binaryPathName = L"\"D:\\Old\\hingeflow.exe\"";
+    sim::AddService(elsewhere, SERVICE_RUNNING);
+    const std::string folder = testing::TempDir();
+    Config(kLogPathValue, folder + "hingeflow.log");
+    EXPECT_EQ(Status(), "hingeflow 1.0.0, C:\\Program Files\\hingeflow\\hingeflow.exe\n"
+                        "\n"
+                        "Service HingeflowService: installed, running\n"
+                        "  start type: automatic\n"
+                        "  image path: \"D:\\Old\\hingeflow.exe\"\n"
+                        "  the image path is not this executable\n"
+                        "\n"
+                        "Slate mode: ConvertibleSlateMode is 0, tablet mode\n"
+                        "\n"
+                        "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):\n"
+                        "  HingeflowTriggerDevice: \"Keyboard\", the keyboard trigger\n"
+                        "  BuiltInHIDKeyboardNumber: 1 built-in keyboard\n"
+                        "  HingeflowServiceLogPath: \"" +
+                            folder +
+                            "hingeflow.log\", where the service would log\n"
+                            "\n"
+                            "Devices:\n"
+                            "  keyboard 0: \"HID Keyboard Device\"\n"
+                            "    counted: described as Windows describes the standard "
+                            "HID keyboard in English\n"
+                            "  keyboard 1: \"HID-Tastatur\", matching device ID "
+                            "HID_DEVICE_SYSTEM_KEYBOARD, INF keyboard.inf\n"
+                            "    counted: Windows installed its own standard HID "
+                            "keyboard driver (any display language)\n"
+                            "  keyboard 2: \"Wine HID device\"\n"
+                            "    not counted: not described as the standard HID keyboard "
+                            "in English, and its matching device ID is not set (error 1168)\n"
+                            "  mouse 0: \"Contoso Touchpad\", matching device ID "
+                            "HID\\VID_1234&PID_0001, INF oem7.inf\n"
+                            "    not counted: a vendor's driver, not Windows' own "
+                            "standard HID mouse driver\n"
+                            "  mouse 1: \"HID-compliant mouse\"\n"
+                            "    counted: described as Windows describes the standard "
+                            "HID mouse in English\n"
+                            "\n"
+                            "Decision, under the keyboard trigger: external input is "
+                            "more counted keyboards than the 1 built in\n"
+                            "  counted now: 1 mouse, 2 keyboards\n"
+                            "  external input: yes\n"
+                            "  a USB arrival, or a resume from sleep, would switch to "
+                            "laptop mode\n"
+                            "  a USB removal would change nothing\n");
+    EXPECT_EQ(sim::OpenHandleCount(), 0);
+
+    // The keyboard cover taken away: the built-in keyboard alone is not external input.
+    sim::SetDevicePresent(2, false);
+    const std::string detached = Status();
+    EXPECT_NE(detached.find("  counted now: 1 mouse, 1 keyboard\n"
+                            "  external input: no\n"
+                            "  a USB arrival, or a resume from sleep, would change nothing\n"
+                            "  a USB removal would switch to tablet mode\n"),
+              std::string::npos)
+        << detached;
+}
+
+TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
+    const std::string missingFolder = testing::TempDir() + "no-such-folder/hingeflow.log";
+    const struct {
+        const char* name;
+        std::function<void()> spoil;
+        std::string line;
+        std::string json;
+    } cases[] = {
+        {"SCM refused", [] { sim::SetScmAccess(0); },
+         "Service HingeflowService: cannot be read: the service control manager cannot be opened "
+         "(error 5)\n",
+         R"j("installed": null)j"},
+        {"not installed", [] {}, "Service HingeflowService: not installed\n",
+         R"j("installed": false)j"},
+        {"slate-mode key missing",
+         [] { sim::DeleteRegistryKey(HKEY_LOCAL_MACHINE, kSlateModeKeyPath); },
+         "Slate mode: ConvertibleSlateMode cannot be read: its key does not exist (error 2)\n",
+         R"j("problem": "its key does not exist (error 2)")j"},
+        {"slate-mode value missing",
+         [] { sim::DeleteRegistryValue(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue); },
+         "ConvertibleSlateMode cannot be read: the value does not exist (error 2)\n", ""},
+        {"slate-mode value a string",
+         [] {
+             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, "1");
+         },
+         "ConvertibleSlateMode cannot be read: it is REG_SZ, not REG_DWORD\n",
+         R"j("problem": "it is REG_SZ, not REG_DWORD",)j"},
+        {"slate-mode value of 8 bytes",
+         [] {
+             sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue,
+                                   REG_QWORD, std::vector<BYTE>(8, 0));
+         },
+         "ConvertibleSlateMode cannot be read: it is stored in more than 4 bytes (error 234)\n"
+         "\n",
+         ""},
+        {"trigger expandable",
+         [] {
+             sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue,
+                                   REG_EXPAND_SZ, {'m', 'o', 'u', 's', 'e', 0});
+         },
+         "  HingeflowTriggerDevice: it is REG_EXPAND_SZ, not REG_SZ, so the combined trigger\n",
+         R"j("trigger": "combined")j"},
+        {"trigger longer than 2047 characters",
+         [] {
+             sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, REG_SZ,
+                                   std::vector<BYTE>(2048, 'm'));
+         },
+         "  HingeflowTriggerDevice: it is longer than 2047 characters (error 234), so the "
+         "combined trigger\n",
+         ""},
+        {"number a string", [] { Config(kBuiltInKeyboardNumberValue, "1"); },
+         "  BuiltInHIDKeyboardNumber: it is REG_SZ, not REG_DWORD, so 0 built-in keyboards\n",
+         R"j("error": null,
+      "builtInKeyboards": 0)j"},
+        {"number with the top bit set",
+         [] {
+             sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue,
+                                   0xFFFFFFFFu);
+         },
+         "  BuiltInHIDKeyboardNumber: 4294967295, taken as 0 built-in keyboards\n",
+         R"j("value": 4294967295)j"},
+        {"configuration key missing",
+         [] { sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath); },
+         "  HingeflowServiceLogPath: the configuration key cannot be opened (error 2), so no log\n",
+         R"j("readable": false)j"},
+        {"log folder missing", [&] { Config(kLogPathValue, missingFolder); },
+         "  HingeflowServiceLogPath: \"" + missingFolder +
+             "\", where the service would not log: its folder does not exist, and the service "
+             "never makes one\n",
+         R"j("wouldLog": false)j"},
+        {"keyboards cannot be listed", [] { sim::FailCall("SetupDiGetClassDevsW", 1); },
+         "  keyboard: the interfaces cannot be listed (error 8)\n",
+         R"j("problem": "the interfaces cannot be listed (error 8)",
+      "error": 8)j"},
+        {"no devices", [] { sim::RemoveAllDevices(); },
+         "  no keyboard or mouse interface is present\n", R"j("devices": [],)j"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto prepare = [&c] {
+            sim::Reset();
+            sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 1);
+            sim::AddHidKeyboard();
+            c.spoil();
+        };
+        prepare();
+        const std::string text = Status();
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        prepare();
+        const std::string json = Status({L"--json"});
+        EXPECT_NE(json.find(c.json), std::string::npos) << json;
+        EXPECT_EQ(sim::OpenHandleCount(), 0);
+    }
+}
+
+// A standard user may query the SCM and the service, and read the two keys; nothing more is
+// asked for, and nothing is missing from what status says.
+TEST_F(StatusTest, StandardUserRightsReadEverything) {
+    Convertible();
+    sim::AddService(InstalledHingeflow(), SERVICE_STOPPED);
+    const std::string asAdministrator = Status();
+    sim::ClearJournal();
+    sim::SetScmAccess(SC_MANAGER_CONNECT);
+    sim::SetKeyAccess(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, KEY_READ);
+    sim::SetKeyAccess(HKEY_CURRENT_CONFIG, kConfigKeyPath, KEY_READ);
+    EXPECT_EQ(Status(), asAdministrator);
+    EXPECT_EQ(sim::CallsTo("OpenSCManagerW"), std::vector<std::string>{"(null), (null), 0x1"});
+    ASSERT_EQ(sim::CallsTo("OpenServiceW").size(), 1u);
+    EXPECT_NE(sim::CallsTo("OpenServiceW")[0].find("HingeflowService, 0x5"), std::string::npos);
+    for (const std::string& open : sim::CallsTo("RegOpenKeyExA")) {
+        EXPECT_TRUE(open.find("sam=0x1") != std::string::npos ||
+                    open.find("sam=0x20019") != std::string::npos)
+            << open;
+    }
+}
+
+// Device descriptions are any UTF-16, lone surrogates included: every unit outside printable
+// ASCII is escaped, and Python reads back exactly the units Windows stored.
+TEST_F(StatusTest, JsonIsAsciiThatPythonParsesToTheStoredText) {
+    const std::wstring descriptions[] = {
+        L"quote \" backslash \\ tab \t line \n",
+        std::wstring(L"lone high ") + wchar_t(0xD800),
+        std::wstring(1, wchar_t(0xDC00)) + L" lone low",
+        std::wstring(L"pair ") + wchar_t(0xD83D) + wchar_t(0xDE00),
+        std::wstring(L"wide unit ") + wchar_t(0x1F600),
+        L"caf\u00e9 \u30ad\u30fc\u30dc\u30fc\u30c9 \x01\x7f",
+        L"",
+    };
+    for (const std::wstring& description : descriptions) {
+        sim::AddHidKeyboard(description);
+    }
+    Config(kTriggerDeviceValue, "k\xe9y\x01");
+    const std::string path = testing::TempDir() + "hingeflow-status.json";
+    std::ofstream(path) << Status({L"--json"});
+    // Each description as its code points in hex, then the trigger text's.
+    const std::string script = "import json, sys; s = json.load(open(sys.argv[1])); "
+                               "texts = [d['description'] for d in s['devices']] + "
+                               "[s['configuration']['HingeflowTriggerDevice']['value']]; "
+                               "print('|'.join(' '.join('%x' % ord(c) for c in t) for t in texts))";
+    const std::string out = path + ".out";
+    ASSERT_EQ(std::system(("python3 -c \"" + script + "\" " + path + " > " + out).c_str()), 0);
+    std::string parsed;
+    std::getline(std::ifstream(out), parsed);
+    EXPECT_EQ(parsed,
+              "71 75 6f 74 65 20 22 20 62 61 63 6b 73 6c 61 73 68 20 5c 20 74 61 62 20 9 20 6c 69 "
+              "6e 65 20 a|"
+              "6c 6f 6e 65 20 68 69 67 68 20 d800|"
+              "dc00 20 6c 6f 6e 65 20 6c 6f 77|"
+              "70 61 69 72 20 1f600|"
+              "77 69 64 65 20 75 6e 69 74 20 1f600|"
+              "63 61 66 e9 20 30ad 30fc 30dc 30fc 30c9 20 1 7f|"
+              "|"
+              "6b e9 79 1");
+    std::remove(path.c_str());
+    std::remove(out.c_str());
+}
+
+} // namespace
