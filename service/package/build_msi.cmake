@@ -81,6 +81,9 @@ file(WRITE ${permissions_idt}
 # The configuration values are written only when their property is given: component conditions.
 # The service's removal on rollback (rollback custom action 0x100 | 0x400, plus 0x12 an
 # executable installed with the product, 0x40 its exit code ignored, 0x800 no impersonation).
+# The event source that `install` registers goes with the service: a Registry row named "-"
+# deletes its key when the executable's component is removed (the installer removes the service
+# itself, not `uninstall`).
 # A property reaches the elevated part of a managed installation by a non-administrator only when
 # it is secure. LOGPATH is not: it chooses where a SYSTEM service writes, so only an
 # administrator's installation sets it.
@@ -92,6 +95,7 @@ execute_process(
     -q "UPDATE `Component` SET `Condition` = 'LOGPATH' WHERE `Component` = 'LogPath'"
     -q "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = 'UnregisterServiceOnRollback'"
     -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' WHERE `Property` = 'SecureCustomProperties'"
+    -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\HingeflowService', '-', 'Service')"
     -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = 'hingeflow.exe'"
   RESULT_VARIABLE status)
 file(REMOVE ${permissions_idt})

@@ -52,6 +52,7 @@ eventually() {
   done
 }
 service_gone() { ! service_process_alive && key_absent "$SERVICE_KEY"; }
+EVENT_SOURCE_KEY='HKLM\System\CurrentControlSet\Services\EventLog\Application\HingeflowService'
 
 registered='"C:\Program Files\hingeflow\hingeflow.exe"|hingeflow tirgger service|0x10|0x2|0x1|LocalSystem||'
 configured='keyboard|0x2|C:\hingeflow logs\service.log|'
@@ -80,6 +81,8 @@ check "registers the service as hingeflow.exe install does" equals "$registered"
 check "writes the three values, the number as a REG_DWORD" equals "$configured" "$(configuration)"
 check "starts the service" wait_for_state HingeflowService 4 10
 check "its process is alive" service_process_alive
+check "registers the event source in the installed executable" \
+  equals 'C:\Program Files\hingeflow\hingeflow.exe' "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile)"
 check "lists the product" equals "$version" "$(installed_versions)"
 
 echo "== silent uninstall while the service runs"
@@ -87,6 +90,7 @@ msiexec /x "$(winepath -w "$package")"
 check "exits with 0" equals 0 "$RC"
 check "stops and deletes the service" eventually 10 service_gone
 check "removes the executable and its folder" [ ! -e "$folder" ]
+check "removes the event source" key_absent "$EVENT_SOURCE_KEY"
 check "no longer lists the product" equals "" "$(installed_versions)"
 check "leaves the configuration" equals "$configured" "$(configuration)"
 
@@ -110,6 +114,8 @@ check "replaces the older version" equals "$version" "$(installed_versions)"
 check "keeps the values it is not given, writes the one it is" \
   equals 'mouse|0x1|C:\logs\new.log|' "$(configuration)"
 check "registers the service as before" equals "$registered" "$(registration)"
+check "and its event source, which the older version's removal took away" \
+  equals 'C:\Program Files\hingeflow\hingeflow.exe' "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile)"
 check "starts it" wait_for_state HingeflowService 4 10
 
 echo "== downgrade"
