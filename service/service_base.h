@@ -57,6 +57,8 @@ protected:
     std::wstring dependencies;
     std::wstring account;
     std::wstring password;
+    // What services.msc shows beside the display name; none when empty.
+    std::wstring description;
     SERVICE_STATUS status;
     SERVICE_STATUS_HANDLE statusHandle;
 

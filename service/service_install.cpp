@@ -108,6 +108,17 @@ void SetRecovery(SC_HANDLE service) {
     }
 }
 
+void SetDescription(SC_HANDLE service, const std::wstring& description) {
+    if (description.empty()) {
+        return;
+    }
+    std::wstring text = description; // the record's field is not const
+    SERVICE_DESCRIPTIONW info{text.data()};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &info)) {
+        PrintFailure(L"Couldn't set description: %d\n");
+    }
+}
+
 } // namespace
 
 bool ServiceBase::InstallService() {
@@ -149,10 +160,11 @@ bool ServiceBase::InstallService() {
         PrintFailure(L"Couldn't create service: %d\n");
         return false;
     }
-    // Either setting failing leaves a registered service that works, only with more privileges
-    // or no recovery: said on the console, and still an installation.
+    // A setting that fails leaves a registered service that works, only with more privileges,
+    // no recovery or no description: said on the console, and still an installation.
     LimitPrivileges(service.get());
     SetRecovery(service.get());
+    SetDescription(service.get(), description);
     AddEventLogSource(serviceName, imagePath);
     return true;
 }

@@ -58,7 +58,10 @@ HingeflowService::HingeflowService()
     : ServiceBase(L"HingeflowService", L"hingeflow tirgger service", SERVICE_AUTO_START,
                   SERVICE_ERROR_NORMAL,
                   SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT, L"",
-                  L"", L"") {}
+                  L"", L"") {
+    description = L"Switches Windows between tablet and laptop mode as keyboards and mice are "
+                  L"attached and detached, on convertibles that have no hinge sensor.";
+}
 
 bool HingeflowService::RegisterDeviceInterfaceNotification(SERVICE_STATUS_HANDLE recipient,
                                                            UniqueDeviceNotification& handle,

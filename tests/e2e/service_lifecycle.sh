@@ -37,6 +37,9 @@ check "registers an own-process service" equals 0x10 "$(reg_value "$SERVICE_KEY"
 check "registers automatic start" equals 0x2 "$(reg_value "$SERVICE_KEY" Start)"
 check "registers normal error control" equals 0x1 "$(reg_value "$SERVICE_KEY" ErrorControl)"
 check "registers no dependencies" equals "" "$(reg_value "$SERVICE_KEY" DependOnService || true)"
+check "describes what the service does" \
+  matches 'Switches Windows between tablet and laptop mode *hinge sensor.' \
+  "$(reg_value "$SERVICE_KEY" Description)"
 check "registers the event source's messages in the executable" \
   equals 'REG_EXPAND_SZ C:\Program Files\hingeflow e2e\hingeflow.exe' \
   "$(reg_type "$SOURCE_KEY" EventMessageFile) $(reg_value "$SOURCE_KEY" EventMessageFile)"

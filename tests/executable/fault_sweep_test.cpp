@@ -74,6 +74,8 @@ TEST_F(FaultSweepTest, Install) {
                    L"Service installed\n"}},
               {"ChangeServiceConfig2W#2",
                {0, L"Installing service\nCouldn't set failure actions: 5\nService installed\n"}},
+              {"ChangeServiceConfig2W#3",
+               {0, L"Installing service\nCouldn't set description: 5\nService installed\n"}},
               // The event source is Event Viewer's help, not the service: it stays installed.
               {"RegCreateKeyExW",
                {0, L"Installing service\nCouldn't register event source: 5\nService installed\n"}},

@@ -142,7 +142,7 @@ TEST_F(InstallTest, NonEmptyDependenciesAccountAndPasswordArePassed) {
 
 // --- Least privilege and recovery ----------------------------------------------------------
 
-TEST_F(InstallTest, ServiceKeepsOnePrivilegeAndIsRestartedTwiceADay) {
+TEST_F(InstallTest, ServiceKeepsOnePrivilegeIsRestartedAndDescribesItself) {
     ASSERT_EQ(RunEntry({L"install"}), 0);
     const sim::ScmOptionalConfig config = sim::FindService(kServiceName)->optional;
     EXPECT_EQ(config.requiredPrivileges, std::vector<std::wstring>{L"SeChangeNotifyPrivilege"});
@@ -154,7 +154,10 @@ TEST_F(InstallTest, ServiceKeepsOnePrivilegeAndIsRestartedTwiceADay) {
                                      }));
     EXPECT_EQ(config.rebootMessage, std::nullopt);
     EXPECT_EQ(config.failureCommand, std::nullopt);
-    EXPECT_EQ(config.description, std::nullopt);
+    EXPECT_EQ(config.description,
+              std::wstring(L"Switches Windows between tablet and laptop mode as keyboards and mice "
+                           L"are attached and detached, on convertibles that have no hinge "
+                           L"sensor."));
 }
 
 // A setting the SCM refuses costs the service that protection, never its installation.
@@ -170,8 +173,11 @@ TEST_F(InstallTest, RefusedSettingIsOneLineAndTheInstallationStands) {
         // 124: Wine's answer, which has no required privileges.
         {1, false, ERROR_INVALID_LEVEL, L"Couldn't set required privileges: 124\n", false, true},
         {2, false, ERROR_ACCESS_DENIED, L"Couldn't set failure actions: 5\n", true, false},
+        {3, false, ERROR_ACCESS_DENIED, L"Couldn't set description: 5\n", true, true},
         {1, true, ERROR_ACCESS_DENIED,
-         L"Couldn't set required privileges: 5\nCouldn't set failure actions: 5\n", false, false},
+         L"Couldn't set required privileges: 5\nCouldn't set failure actions: 5\n"
+         L"Couldn't set description: 5\n",
+         false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);

@@ -165,7 +165,8 @@ std::vector<Operation> Operations() {
              if (c.op == "ChangeServiceConfig2W") {
                  const std::string setting = Has(c.args, "SeChangeNotifyPrivilege")
                                                  ? "required privileges"
-                                                 : "failure actions";
+                                             : Has(c.args, "reset=") ? "failure actions"
+                                                                     : "description";
                  return Expectation{"0",
                                     {"C:Couldn't set " + setting + ": 5", "C:Service installed",
                                      "V:service installed"}};
