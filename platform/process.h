@@ -8,4 +8,5 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
+BOOL CloseHandle(HANDLE hObject);
 #endif

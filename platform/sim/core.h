@@ -33,5 +33,6 @@ void ResetSetupApi();
 void ResetServiceRuntime();
 void ResetScmDatabase();
 void ResetConsole();
+void ResetFileSystem();
 
 } // namespace sim::core
