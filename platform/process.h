@@ -9,4 +9,6 @@ void Sleep(DWORD dwMilliseconds);
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 BOOL CloseHandle(HANDLE hObject);
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 #endif

@@ -133,6 +133,7 @@ void Reset() {
     core::ResetScmDatabase();
     core::ResetConsole();
     core::ResetFileSystem();
+    core::ResetProcess();
     tlsLastError = 0;
 }
 

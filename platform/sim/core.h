@@ -34,5 +34,6 @@ void ResetServiceRuntime();
 void ResetScmDatabase();
 void ResetConsole();
 void ResetFileSystem();
+void ResetProcess();
 
 } // namespace sim::core

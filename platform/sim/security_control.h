@@ -1,10 +1,11 @@
 // Simulator face only: test controls of what Windows keeps beside the host's files (owners and
-// access lists) and of the process's token.
+// access lists), of the process's token and of the mitigation policies the process may set.
 #pragma once
 
 #include "platform/sim/types.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace sim {
@@ -31,5 +32,12 @@ void SetCreateFileHook(std::function<void(const std::string& path)> hook);
 // --- The process --------------------------------------------------------------------------
 // The user of the process's token, as S-1-... or an alias; SYSTEM until set, as for the service.
 void SetProcessUser(const std::string& sid);
+
+// What kernel32 offers: SetProcessMitigationPolicy came with Windows 8, its redirection trust
+// policy with Windows 11 22H2.
+enum class MitigationPolicies { Missing, WithoutRedirectionTrust, WithRedirectionTrust };
+void SetMitigationPolicies(MitigationPolicies offered); // WithRedirectionTrust until set
+// The flags of the redirection trust policy the process set; empty while it set none.
+std::optional<DWORD> RedirectionTrustPolicy();
 
 } // namespace sim

@@ -39,6 +39,9 @@ using HDEVNOTIFY = void*;
 using PSID = void*;
 using PSECURITY_DESCRIPTOR = void*;
 using HLOCAL = void*;
+using SIZE_T = std::size_t;
+using INT_PTR = std::intptr_t;
+using FARPROC = INT_PTR (*)();
 using SC_HANDLE = struct SC_HANDLE__*;
 using SERVICE_STATUS_HANDLE = struct SERVICE_STATUS_HANDLE__*;
 
@@ -70,9 +73,11 @@ struct GUID {
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
-#define ERROR_MORE_DATA 234L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_INVALID_SERVICE_CONTROL 1052L
@@ -216,6 +221,9 @@ struct TOKEN_USER {
     SID_AND_ATTRIBUTES User;
 };
 #define SECURITY_MAX_SID_SIZE 68
+
+// Process mitigation policies (winnt.h); the simulator knows the one hingeflow sets.
+enum PROCESS_MITIGATION_POLICY { ProcessRedirectionTrustPolicy = 16 };
 
 // SetupAPI
 #define DIGCF_DEFAULT 0x00000001
