@@ -1,7 +1,7 @@
 // Simulator face only: files, their security descriptors and the process's token. The files are
 // the host's own; a host symbolic link stands for a reparse point. Owners and access lists are
 // kept here per host file, seeded by the test controls. Results follow Windows' documentation
-// where Wine is more lenient (GetFileInformationByHandle without FILE_READ_ATTRIBUTES).
+// where Wine is more lenient (attributes read without FILE_READ_ATTRIBUTES).
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/security.h"
@@ -30,6 +30,7 @@
 namespace {
 
 constexpr DWORD kErrorNoAccess = 998; // a buffer the call cannot use as the type it needs
+constexpr DWORD kErrorBadLength = 24; // a buffer too small for the class asked for
 constexpr WORD kSelfRelative = 0x8000;
 constexpr WORD kDaclPresent = 0x0004;
 constexpr WORD kDaclAutoInherited = 0x0400;
@@ -534,9 +535,11 @@ DWORD GetFileType(HANDLE hFile) {
     return FILE_TYPE_DISK;
 }
 
-BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
-    if (const DWORD fault = sim::core::Enter("GetFileInformationByHandle", ERROR_ACCESS_DENIED,
-                                             "%s", Describe(hFile).c_str())) {
+BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                  LPVOID lpFileInformation, DWORD dwBufferSize) {
+    if (const DWORD fault =
+            sim::core::Enter("GetFileInformationByHandleEx", ERROR_ACCESS_DENIED, "%s, %d",
+                             Describe(hFile).c_str(), static_cast<int>(FileInformationClass))) {
         return Fail(fault, FALSE);
     }
     Lock lock(sim::core::Mutex());
@@ -545,35 +548,39 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
     if (file == nullptr || fstat(file->fd, &status) != 0) {
         return Fail(ERROR_INVALID_HANDLE, FALSE);
     }
-    // The basic information it reads needs this right; Wine does not ask for it.
+    const bool folder = S_ISDIR(status.st_mode);
+    if (FileInformationClass == FileStandardInfo) {
+        if (dwBufferSize < sizeof(FILE_STANDARD_INFO) || lpFileInformation == nullptr) {
+            return Fail(kErrorBadLength, FALSE);
+        }
+        FILE_STANDARD_INFO info = {};
+        info.EndOfFile.QuadPart = folder ? 0 : static_cast<LONGLONG>(status.st_size);
+        info.AllocationSize.QuadPart = static_cast<LONGLONG>(status.st_blocks) * 512;
+        // NTFS counts one link for a folder, where a Unix folder counts its subfolders too.
+        info.NumberOfLinks = folder ? 1 : static_cast<DWORD>(status.st_nlink);
+        info.Directory = folder ? 1 : 0;
+        std::memcpy(lpFileInformation, &info, sizeof info);
+        return TRUE;
+    }
+    if (FileInformationClass != FileAttributeTagInfo) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE); // the classes hingeflow reads
+    }
+    // Attributes are read with this right, which Wine does not ask for.
     if (!Grants(file->access, FILE_READ_ATTRIBUTES | GENERIC_READ | GENERIC_EXECUTE)) {
         return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
-    if (lpFileInformation == nullptr) {
-        return Fail(kErrorNoAccess, FALSE);
+    if (dwBufferSize < sizeof(FILE_ATTRIBUTE_TAG_INFO) || lpFileInformation == nullptr) {
+        return Fail(kErrorBadLength, FALSE);
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const bool folder = S_ISDIR(status.st_mode);
-    info.dwFileAttributes = file->linkAttributes != 0 ? file->linkAttributes
-                            : folder                  ? FILE_ATTRIBUTE_DIRECTORY
-                                                      : FILE_ATTRIBUTE_ARCHIVE;
-    constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600ULL;
-    const std::uint64_t written =
-        (static_cast<std::uint64_t>(status.st_mtim.tv_sec) + kSecondsFrom1601To1970) * 10000000ULL +
-        static_cast<std::uint64_t>(status.st_mtim.tv_nsec) / 100;
-    info.ftLastWriteTime = {static_cast<DWORD>(written), static_cast<DWORD>(written >> 32)};
-    info.ftCreationTime = info.ftLastWriteTime;
-    info.ftLastAccessTime = info.ftLastWriteTime;
-    info.dwVolumeSerialNumber = static_cast<DWORD>(status.st_dev);
-    const auto size = static_cast<std::uint64_t>(folder ? 0 : status.st_size);
-    info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    info.nFileSizeLow = static_cast<DWORD>(size);
-    // NTFS counts one link for a folder, where a Unix folder counts its subfolders too.
-    info.nNumberOfLinks = folder ? 1 : static_cast<DWORD>(status.st_nlink);
-    const auto index = static_cast<std::uint64_t>(status.st_ino);
-    info.nFileIndexHigh = static_cast<DWORD>(index >> 32);
-    info.nFileIndexLow = static_cast<DWORD>(index);
-    *lpFileInformation = info;
+    FILE_ATTRIBUTE_TAG_INFO info = {};
+    info.FileAttributes = file->linkAttributes != 0 ? file->linkAttributes
+                          : folder                  ? FILE_ATTRIBUTE_DIRECTORY
+                                                    : FILE_ATTRIBUTE_ARCHIVE;
+    // What Windows tags a junction and a symbolic link with.
+    constexpr DWORD kMountPointTag = 0xA0000003;
+    constexpr DWORD kSymbolicLinkTag = 0xA000000C;
+    info.ReparseTag = file->linkAttributes == 0 ? 0 : folder ? kMountPointTag : kSymbolicLinkTag;
+    std::memcpy(lpFileInformation, &info, sizeof info);
     return TRUE;
 }
 

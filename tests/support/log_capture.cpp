@@ -51,7 +51,7 @@ std::vector<std::string> LogCapture::Entries() const {
 bool IsLogCall(const sim::Call& call) {
     static const char* const kOps[] = {"CreateFileA",
                                        "GetFileType",
-                                       "GetFileInformationByHandle",
+                                       "GetFileInformationByHandleEx",
                                        "GetFinalPathNameByHandleA",
                                        "GetSecurityInfo",
                                        "OpenProcessToken",

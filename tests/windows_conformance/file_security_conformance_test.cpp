@@ -60,10 +60,14 @@ TEST_F(FileConformance, FolderOpensWithBackupSemanticsOnlyAndTellsItsOwnerAndAcc
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     ASSERT_NE(folder, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetFileType(folder), static_cast<DWORD>(FILE_TYPE_DISK));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    ASSERT_TRUE(GetFileInformationByHandle(folder, &info));
-    EXPECT_EQ(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+    FILE_ATTRIBUTE_TAG_INFO attributes = {};
+    ASSERT_TRUE(
+        GetFileInformationByHandleEx(folder, FileAttributeTagInfo, &attributes, sizeof attributes));
+    EXPECT_EQ(attributes.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    FILE_STANDARD_INFO standard = {};
+    ASSERT_TRUE(GetFileInformationByHandleEx(folder, FileStandardInfo, &standard, sizeof standard));
+    EXPECT_NE(standard.Directory, 0);
 
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -137,10 +141,14 @@ TEST_F(FileConformance, FileIsCreatedOnceCountsItsLinksAndLiesInItsFolder) {
         CreateFileA(In("log.txt").c_str(), append, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    ASSERT_TRUE(GetFileInformationByHandle(file, &info));
-    EXPECT_EQ(info.nNumberOfLinks, 2u);
-    EXPECT_EQ(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
+    FILE_STANDARD_INFO standard = {};
+    ASSERT_TRUE(GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard));
+    EXPECT_EQ(standard.NumberOfLinks, 2u);
+    EXPECT_EQ(standard.Directory, 0);
+    FILE_ATTRIBUTE_TAG_INFO attributes = {};
+    ASSERT_TRUE(
+        GetFileInformationByHandleEx(file, FileAttributeTagInfo, &attributes, sizeof attributes));
+    EXPECT_EQ(attributes.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT),
               0u);
     EXPECT_EQ(GetFileType(file), static_cast<DWORD>(FILE_TYPE_DISK));
 
@@ -172,7 +180,8 @@ TEST_F(FileConformance, FileIsCreatedOnceCountsItsLinksAndLiesInItsFolder) {
         CreateFileA(In("log.txt").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(appendOnly, INVALID_HANDLE_VALUE);
-    const BOOL read = GetFileInformationByHandle(appendOnly, &info);
+    const BOOL read = GetFileInformationByHandleEx(appendOnly, FileAttributeTagInfo, &attributes,
+                                                   sizeof attributes);
     CloseHandle(appendOnly);
     SKIP_WHERE_WINE_DIFFERS(read && needed == fileLength,
                             "it reads attributes without FILE_READ_ATTRIBUTES, and a final path "
@@ -196,9 +205,10 @@ TEST_F(FileConformance, LinkAtTheNameIsOpenedAsItselfOnlyWhenAsked) {
         const HANDLE file = CreateFileA(In("link.txt").c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        BY_HANDLE_FILE_INFORMATION info = {};
-        ASSERT_TRUE(GetFileInformationByHandle(file, &info));
-        EXPECT_EQ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, flags != 0);
+        FILE_ATTRIBUTE_TAG_INFO attributes = {};
+        ASSERT_TRUE(GetFileInformationByHandleEx(file, FileAttributeTagInfo, &attributes,
+                                                 sizeof attributes));
+        EXPECT_EQ((attributes.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, flags != 0);
         char path[1024];
         const DWORD length = GetFinalPathNameByHandleA(file, path, sizeof path, 0);
         const std::string name = flags != 0 ? "link.txt" : "other.txt";
