@@ -12,8 +12,9 @@ using SetProcessMitigationPolicyFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLI
 } // namespace
 
 void EnableRedirectionGuard() {
-    // Looked up rather than imported, so that the executable still starts on a Windows without
-    // it; a Windows with the function but not this policy refuses the policy, which is ignored.
+    // Looked up rather than imported, so that the executable still starts on Windows 7, which
+    // lacks the function; a Windows that has it but predates this policy refuses the policy,
+    // which is ignored.
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     const FARPROC found =
         kernel32 != nullptr ? GetProcAddress(kernel32, "SetProcessMitigationPolicy") : nullptr;
@@ -23,6 +24,5 @@ void EnableRedirectionGuard() {
     const auto setPolicy =
         reinterpret_cast<SetProcessMitigationPolicyFunction>(reinterpret_cast<void (*)()>(found));
     DWORD flags = kEnforceRedirectionTrust;
-    (void)setPolicy(static_cast<PROCESS_MITIGATION_POLICY>(ProcessRedirectionTrustPolicy), &flags,
-                    sizeof flags);
+    (void)setPolicy(ProcessRedirectionTrustPolicy, &flags, sizeof flags);
 }
