@@ -196,7 +196,7 @@ void BM_LogVerboseOff(benchmark::State& state) {
         }
         allocations = scope.Count();
     }
-    const int opens = sim::CountCalls("OpenLogFileForAppend");
+    const int opens = sim::CountCalls("CreateFileA");
     state.counters["file opens/iter"] =
         benchmark::Counter(opens, benchmark::Counter::kAvgIterations);
     if (g_logEnabled || opens != 0) {

@@ -1,8 +1,12 @@
 #include "config/diagnostic_log.h"
 
 #include "config/config_values.h"
-#include "platform/log_file.h"
+#include "config/event_messages.h"
+#include "config/log_file_check.h"
+#include "platform/event_log.h"
+#include "platform/unique_handle.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,12 +20,16 @@ namespace {
 
 constexpr std::size_t kMessageCapacity = 2048;
 constexpr std::size_t kTimestampCapacity = 80;
+// The service's name, under which its events are written.
+constexpr const char* kEventSource = "HingeflowService";
 
 // Both mutexes are constant-initialised, so they are usable during static initialisation.
 // Separate streams appending from two threads can overwrite each other's lines.
 std::mutex g_writeMutex;
 // std::localtime may hand every thread the same result buffer.
 std::mutex g_localTimeMutex;
+// One warning per process: a log refused at every line must not flood the Application log.
+std::atomic<bool> g_refusalReported{false};
 
 void FormatTimestamp(char (&timestamp)[kTimestampCapacity]) {
     timestamp[0] = '\0';
@@ -42,18 +50,35 @@ void FormatAndWrite(const char* label, const char* format, va_list args) {
     WriteLogLine(label, message);
 }
 
+// Where an administrator looks: the Application log, since the log itself is what was refused.
+void WarnOfRefusal(const char* path, const LogFileCheck& check) {
+    if (check.verdict != LogFileVerdict::Refused || g_refusalReported.exchange(true)) {
+        return;
+    }
+    const UniqueEventSource source(RegisterEventSourceA(nullptr, kEventSource));
+    if (!source) {
+        return;
+    }
+    const char* strings[] = {path, check.reason};
+    (void)ReportEventA(source.get(), EVENTLOG_WARNING_TYPE, event_message::kCategoryDiagnosticLog,
+                       event_message::kLogPathRefused, nullptr, 2, 0, strings, nullptr);
+}
+
 } // namespace
 
 void InitLog() {
     // Only the process's own start-up runs this; starting from "off" keeps a repeated call honest.
     g_logEnabled = false;
     g_logPath[0] = '\0';
+    g_refusalReported = false;
     const std::string path = ReadConfigStringQuiet(kConfigKeyPath, kLogPathValue);
     if (path.empty() || path.size() >= sizeof g_logPath) {
         return;
     }
-    std::FILE* file = OpenLogFileForAppend(path.c_str());
+    LogFileCheck check;
+    std::FILE* file = OpenLogFileSafely(path.c_str(), check);
     if (file == nullptr) {
+        WarnOfRefusal(path.c_str(), check);
         return;
     }
     std::memcpy(g_logPath, path.c_str(), path.size() + 1);
@@ -94,8 +119,10 @@ std::string GetLogTimestamp() {
 void WriteLogLine(const char* label, const char* message) {
     try {
         std::lock_guard<std::mutex> lock(g_writeMutex);
-        std::FILE* file = OpenLogFileForAppend(g_logPath);
+        LogFileCheck check;
+        std::FILE* file = OpenLogFileSafely(g_logPath, check);
         if (file == nullptr) {
+            WarnOfRefusal(g_logPath, check);
             return; // the line is lost; the next one tries again
         }
         char timestamp[kTimestampCapacity];

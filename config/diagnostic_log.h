@@ -9,7 +9,9 @@ constexpr int kLogPathCapacity = 2048;
 extern char g_logPath[kLogPathCapacity];
 extern bool g_logEnabled;
 
-// Reads HingeflowServiceLogPath and switches logging on when that file opens for appending.
+// Reads HingeflowServiceLogPath and switches logging on when that file is safe to write as
+// SYSTEM and opens for appending (config/log_file_check.h); each line checks it again. The
+// first refusal in a process is reported as a warning event.
 void InitLog();
 
 // printf-style; nothing is formatted or touched while logging is off.

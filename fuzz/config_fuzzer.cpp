@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, name, type, bytes);
     }
     if (!(isLogPath && confineLog)) {
-        sim::FailCall("OpenLogFileForAppend", 1, ERROR_ACCESS_DENIED, true);
+        sim::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED, true);
     }
     fuzz::ArmFaults(in);
 
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(!g_logEnabled || (g_logPath[0] != '\0' &&
                                   std::memchr(g_logPath, 0, sizeof g_logPath) != nullptr),
                 "logging on without a terminated path");
-    fuzz::Check(!g_logEnabled || std::strncmp(g_logPath, LogDirectory().c_str(),
-                                              LogDirectory().size()) == 0,
+    fuzz::Check(!g_logEnabled ||
+                    std::strncmp(g_logPath, LogDirectory().c_str(), LogDirectory().size()) == 0,
                 "logging on with a path nobody stored");
 
     const int faultsBefore = sim::FaultsFired();
@@ -80,8 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string* read : {&text, &quiet}) {
         fuzz::Check(read->size() < 2048 && read->find('\0') == std::string::npos,
                     "text longer than its buffer or with a zero inside");
-        fuzz::Check(read->empty() || (type == REG_SZ && keyState == 2 && read->size() <= bytes.size() &&
-                                      std::memcmp(read->data(), bytes.data(), read->size()) == 0),
+        fuzz::Check(read->empty() ||
+                        (type == REG_SZ && keyState == 2 && read->size() <= bytes.size() &&
+                         std::memcmp(read->data(), bytes.data(), read->size()) == 0),
                     "text that was not stored");
     }
     if (!faulted && keyState == 2 && type == REG_DWORD && bytes.size() <= 4) {

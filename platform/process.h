@@ -8,4 +8,7 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
+BOOL CloseHandle(HANDLE hObject);
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 #endif

@@ -6,6 +6,7 @@
 #include "platform/event_log.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/security.h"
 #include "platform/services.h"
 #include "platform/setup_api.h"
 
@@ -88,8 +89,26 @@ struct EventSourceTraits {
     static void Close(Handle h) { DeregisterEventSource(h); }
 };
 
+// Files and tokens: CreateFileA fails with INVALID_HANDLE_VALUE, OpenProcessToken with null.
+struct KernelObjectTraits {
+    using Handle = HANDLE;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+
+// What GetSecurityInfo hands out.
+struct LocalMemoryTraits {
+    using Handle = HLOCAL;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { LocalFree(h); }
+};
+
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueScmHandle = UniqueHandle<ScmHandleTraits>;
 using UniqueDeviceInfoSet = UniqueHandle<DeviceInfoSetTraits>;
 using UniqueDeviceNotification = UniqueHandle<DeviceNotificationTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
+using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

@@ -1,35 +1,27 @@
 #include "service/log_verdict.h"
 
-#include "platform/file_system.h"
+#include "config/log_file_check.h"
 #include "platform/process.h"
 
 LogVerdict WouldLogTo(const ConfigText& logPath) {
     LogVerdict verdict;
-    const std::string& path = logPath.text;
-    if (path.empty()) {
+    if (logPath.text.empty()) {
         verdict.reason = "no log path is configured";
         return verdict;
     }
-    const std::string::size_type separator = path.find_last_of("\\/");
-    if (separator == std::string::npos) {
-        // A bare file name lands in the service's working folder, which always exists.
-        verdict.wouldLog = true;
+    const LogFileCheck check = CheckLogFile(logPath.text.c_str());
+    verdict.wouldLog = check.verdict == LogFileVerdict::Sound;
+    if (verdict.wouldLog) {
         return verdict;
     }
-    // With its separator, so that the root of a drive is asked about as a folder.
-    const std::string folder = path.substr(0, separator + 1);
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        verdict.reason = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                             ? "its folder does not exist, and the service never makes one"
-                             : "its folder cannot be checked (error " + std::to_string(error) + ")";
-        return verdict;
+    // Only the folder's opening can fail so: the file's would be created.
+    const bool folderMissing = check.verdict == LogFileVerdict::Unopened &&
+                               (check.error == ERROR_FILE_NOT_FOUND ||
+                                check.error == ERROR_PATH_NOT_FOUND);
+    verdict.reason = folderMissing ? "its folder does not exist, and the service never makes one"
+                                   : std::string(check.reason);
+    if (check.verdict == LogFileVerdict::Refused) {
+        verdict.reason += "; the service refuses it with a warning event";
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        verdict.reason = "its folder is a file";
-        return verdict;
-    }
-    verdict.wouldLog = true;
     return verdict;
 }

@@ -10,6 +10,7 @@ struct LogVerdict {
     std::string reason; // empty when it would log
 };
 
-// Read-only: opens nothing, creates nothing. For now it knows only whether a path is set and
-// whether its folder exists; the log's own safety check is to take its place, with its reasons.
+// Read-only: the log's own check, which creates, writes and opens nothing for writing. It runs
+// with the rights of whoever runs `status`, and counts the folder's owner by them as the service
+// counts it by its own account.
 LogVerdict WouldLogTo(const ConfigText& logPath);

@@ -1,12 +1,14 @@
 // The executable: logging is decided during static initialisation, before the entry runs.
 #include "config/diagnostic_log.h"
 #include "service/entry.h"
+#include "service/redirection_guard.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-[[maybe_unused]] const bool g_logInitialised = (InitLog(), true);
+// One initialiser, so that the guard is on before the log opens anything.
+[[maybe_unused]] const bool g_logInitialised = (EnableRedirectionGuard(), InitLog(), true);
 } // namespace
 
 #ifdef _WIN32

@@ -20,8 +20,7 @@ void Reset();
 // A rule makes the Nth matching call, counted from when the rule is set (1 = the next one),
 // fail with `code`. kRepresentativeFault lets each operation pick its own typical code.
 constexpr DWORD kRepresentativeFault = 0xFFFFFFFFu;
-void FailCall(const char* op, int nth, DWORD code = kRepresentativeFault,
-              bool persistent = false);
+void FailCall(const char* op, int nth, DWORD code = kRepresentativeFault, bool persistent = false);
 // The Nth faultable call of any operation: the self-discovering sweep's tool.
 void FailAnyCall(int nth, DWORD code = kRepresentativeFault);
 void ClearFaults();
@@ -43,7 +42,15 @@ void ClearJournal();
 void SetJournalEnabled(bool enabled);
 
 // --- Handles ------------------------------------------------------------------------------
-enum class HandleKind { RegistryKey, DeviceInfoSet, ScmHandle, DeviceNotification, EventSource };
+enum class HandleKind {
+    RegistryKey,
+    DeviceInfoSet,
+    ScmHandle,
+    DeviceNotification,
+    EventSource,
+    KernelObject, // files, log streams and tokens
+    LocalMemory,  // security descriptors GetSecurityInfo handed out
+};
 int OpenHandleCount();
 int OpenHandleCount(HandleKind kind);
 

@@ -20,7 +20,7 @@ struct FaultRule {
     bool persistent;
 };
 
-constexpr int kHandleKinds = 5;
+constexpr int kHandleKinds = 7;
 
 // Built on first use, never at static initialisation: the executable's log start-up reads the
 // registry before main and must find the simulator ready whatever the initialisation order.
@@ -132,6 +132,8 @@ void Reset() {
     core::ResetServiceRuntime();
     core::ResetScmDatabase();
     core::ResetConsole();
+    core::ResetFileSystem();
+    core::ResetProcess();
     tlsLastError = 0;
 }
 

@@ -33,5 +33,7 @@ void ResetSetupApi();
 void ResetServiceRuntime();
 void ResetScmDatabase();
 void ResetConsole();
+void ResetFileSystem();
+void ResetProcess();
 
 } // namespace sim::core

@@ -245,34 +245,47 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpS
 
 // --- Event log ----------------------------------------------------------------------------
 
-HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
-    if (const DWORD fault = sim::core::Enter("RegisterEventSourceW", ERROR_ACCESS_DENIED, "%s, %s",
-                                             sim::core::Narrow(lpUNCServerName).c_str(),
-                                             sim::core::Narrow(lpSourceName).c_str())) {
+namespace {
+
+// The ANSI code page is simulated as Latin-1: each byte widens to the character of that number.
+std::wstring Widen(const char* text) {
+    std::wstring wide;
+    for (; *text != '\0'; ++text) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*text)));
+    }
+    return wide;
+}
+
+HANDLE RegisterEventSource(const char* op, const WCHAR* server, const WCHAR* source) {
+    if (const DWORD fault =
+            sim::core::Enter(op, ERROR_ACCESS_DENIED, "%s, %s", sim::core::Narrow(server).c_str(),
+                             sim::core::Narrow(source).c_str())) {
         return Fail(fault, HANDLE{});
     }
     // No other machine is reachable from the simulated one.
-    if (lpUNCServerName != nullptr && lpUNCServerName[0] != 0) {
+    if (server != nullptr && server[0] != 0) {
         return Fail(kRpcServerUnavailable, HANDLE{});
     }
-    if (lpSourceName == nullptr) {
+    if (source == nullptr) {
         return Fail(ERROR_INVALID_PARAMETER, HANDLE{});
     }
     Lock lock(sim::core::Mutex());
     Runtime& rt = Rt();
     const std::uintptr_t handle = rt.nextEventSource;
     rt.nextEventSource += kHandleStep;
-    rt.eventSources[handle] = lpSourceName;
+    rt.eventSources[handle] = source;
     sim::core::HandleOpened(sim::HandleKind::EventSource);
     return reinterpret_cast<HANDLE>(handle);
 }
 
-BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
-                  WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
+// Both variants after their strings are wide; a null string among them is refused.
+BOOL ReportEvent(const char* op, HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
+                 PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize,
+                 const std::vector<const void*>& strings, bool wide, LPVOID lpRawData) {
     if (const DWORD fault = sim::core::Enter(
-            "ReportEventW", ERROR_INVALID_PARAMETER, "%#llx, %u, %u, %u, %u strings, %u bytes",
-            Bits(hEventLog), static_cast<unsigned>(wType), static_cast<unsigned>(wCategory),
-            dwEventID, static_cast<unsigned>(wNumStrings), dwDataSize)) {
+            op, ERROR_INVALID_PARAMETER, "%#llx, %u, %u, %u, %u strings, %u bytes", Bits(hEventLog),
+            static_cast<unsigned>(wType), static_cast<unsigned>(wCategory), dwEventID,
+            static_cast<unsigned>(wNumStrings), dwDataSize)) {
         return Fail(fault, FALSE);
     }
     Lock lock(sim::core::Mutex());
@@ -286,8 +299,7 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
     const bool knownType = wType == EVENTLOG_SUCCESS || wType == EVENTLOG_ERROR_TYPE ||
                            wType == EVENTLOG_WARNING_TYPE || wType == EVENTLOG_INFORMATION_TYPE ||
                            wType == kAuditSuccess || wType == kAuditFailure;
-    if (!knownType || (wNumStrings > 0 && lpStrings == nullptr) ||
-        (dwDataSize > 0 && lpRawData == nullptr)) {
+    if (!knownType || (dwDataSize > 0 && lpRawData == nullptr)) {
         return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     sim::ReportedEvent event;
@@ -296,15 +308,53 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
     event.category = wCategory;
     event.eventId = dwEventID;
     event.userSid = lpUserSid != nullptr;
-    for (WORD i = 0; i < wNumStrings; ++i) {
-        if (lpStrings[i] == nullptr) {
+    for (const void* text : strings) {
+        if (text == nullptr) {
             return Fail(ERROR_INVALID_PARAMETER, FALSE);
         }
-        event.strings.emplace_back(lpStrings[i]);
+        event.strings.push_back(wide ? std::wstring(static_cast<const WCHAR*>(text))
+                                     : Widen(static_cast<const char*>(text)));
     }
     event.rawDataSize = dwDataSize;
     rt.events.push_back(std::move(event));
     return TRUE;
+}
+
+template <typename Text> std::vector<const void*> Strings(WORD count, Text* const* strings) {
+    std::vector<const void*> list;
+    for (WORD i = 0; strings != nullptr && i < count; ++i) {
+        list.push_back(strings[i]);
+    }
+    if (strings == nullptr && count > 0) {
+        list.push_back(nullptr); // refused like a null string
+    }
+    return list;
+}
+
+} // namespace
+
+HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
+    return RegisterEventSource("RegisterEventSourceW", lpUNCServerName, lpSourceName);
+}
+
+HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName) {
+    const std::wstring server = lpUNCServerName != nullptr ? Widen(lpUNCServerName) : L"";
+    const std::wstring source = lpSourceName != nullptr ? Widen(lpSourceName) : L"";
+    return RegisterEventSource("RegisterEventSourceA",
+                               lpUNCServerName != nullptr ? server.c_str() : nullptr,
+                               lpSourceName != nullptr ? source.c_str() : nullptr);
+}
+
+BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                  WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
+    return ReportEvent("ReportEventW", hEventLog, wType, wCategory, dwEventID, lpUserSid,
+                       wNumStrings, dwDataSize, Strings(wNumStrings, lpStrings), true, lpRawData);
+}
+
+BOOL ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                  WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings, LPVOID lpRawData) {
+    return ReportEvent("ReportEventA", hEventLog, wType, wCategory, dwEventID, lpUserSid,
+                       wNumStrings, dwDataSize, Strings(wNumStrings, lpStrings), false, lpRawData);
 }
 
 BOOL DeregisterEventSource(HANDLE hEventLog) {

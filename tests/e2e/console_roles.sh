@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # hingeflow.exe started by hand: arguments that name no role, the usage text, the service role
-# outside the SCM, and a log that stays off.
+# outside the SCM, a log that stays off, and a log path prepared by an attacker.
 #   console_roles.sh HINGEFLOW_EXE PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$2"
@@ -64,3 +64,50 @@ wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\no such f
   /f >/dev/null
 check "log path in a missing folder: install and uninstall work" install_and_remove
 check "log path in a missing folder: nothing created" [ ! -e "$PREFIX/drive_c/no such folder" ]
+
+echo "== the log writes only where it is safe to write as SYSTEM"
+# An attacker prepares C:\guarded before install runs; hingeflow.exe must refuse the path, write
+# nothing through it, and still install and uninstall. Wine stores no events: warn+eventlog
+# shows the warning's strings on the program's stderr.
+guarded="$PREFIX/drive_c/guarded"
+victim="$PREFIX/drive_c/victim.txt"
+printf 'precious\r\n' >"$victim"
+wine reg add "$CONFIG_KEY" /v HingeflowServiceLogPath /t REG_SZ /d 'C:\guarded\hingeflow.log' \
+  /f >/dev/null
+# trial DESCRIPTION REASON: REASON is the warning expected, or empty for none.
+trial() {
+  local warnings
+  printf 'precious\r\n' >"$victim"
+  WINEDEBUG=-all,warn+eventlog run_exe "$exe" install
+  check "$1: install works" \
+    equals $'Installing service\nCouldn\'t set required privileges: 124\nService installed' "$OUT"
+  warnings=$(tr -d '\r' <"$PREFIX/stderr.log" | sed -n 's/.*warn:eventlog:ReportEventW L"\(.*\)"$/\1/p')
+  if [ -n "$2" ]; then
+    check "$1: one warning names the path and says why" \
+      equals "C:\\\\guarded\\\\hingeflow.log"$'\n'"$2" "$warnings"
+  else
+    check "$1: no warning" equals "" "$warnings"
+  fi
+  run_exe "$exe" uninstall
+  check "$1: uninstall works" equals 0 "$RC"
+  check "$1: nothing written through the path" equals $'precious\r' "$(cat "$victim")"
+}
+rm -rf "$guarded" && mkdir "$guarded" && ln "$victim" "$guarded/hingeflow.log"
+trial "a hard link at the log path" "the file has 2 links"
+# Wine 8 makes no junction or reparse point (FSCTL_SET_REPARSE_POINT fails with 50,
+# CreateSymbolicLink makes nothing); it follows a Unix link as Windows follows a junction.
+rm -rf "$guarded" && mkdir "$guarded" && ln -s "$victim" "$guarded/hingeflow.log"
+trial "a link at the log path to a file elsewhere" "the file is not in the folder that was checked"
+rm -rf "$guarded" && mkdir -p "$guarded/hingeflow.log"
+trial "a folder at the log path" ""
+check "a folder at the log path: left empty" [ -z "$(ls -A "$guarded/hingeflow.log")" ]
+# Wine keeps no access list set through Win32; it shows a Unix folder writable by all as one
+# where Everyone may write.
+rm -rf "$guarded" && mkdir "$guarded" && chmod 0777 "$guarded"
+trial "a folder writable by users" \
+  "the folder is writable by users other than administrators (S-1-1-0)"
+check "a folder writable by users: no file made in it" [ -z "$(ls -A "$guarded")" ]
+rm -rf "$guarded" && mkdir "$guarded"
+trial "a sound folder" ""
+check "a sound folder: the log is written" \
+  equals $'V:service installed\nV:service uninstalled' "$(log_messages "$guarded/hingeflow.log")"

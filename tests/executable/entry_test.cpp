@@ -1,12 +1,16 @@
 // The command line: which role a first argument selects, and the service role started by hand.
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
+#include "platform/sim/security_control.h"
+#include "service/redirection_guard.h"
 #include "tests/executable/entry_runner.h"
 #include "tests/support/sim_test.h"
 #include "trigger/slate_mode.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -86,6 +90,22 @@ TEST_F(EntryTest, ServiceRoleForcesLaptopModeBeforeContactingTheScm) {
     EXPECT_LT(write, dispatcher);
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "StartServiceCtrlDispatcherW"), 1);
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "OpenSCManagerW"), 0);
+}
+
+// RedirectionGuard goes on where kernel32 offers its policy; older Windows (and Wine) refuse the
+// policy or lack the call, which changes nothing else.
+TEST_F(EntryTest, RedirectionGuardIsOnWhereWindowsOffersIt) {
+    using Offered = sim::MitigationPolicies;
+    for (const auto& [offered, policy] :
+         {std::pair<Offered, std::optional<DWORD>>{Offered::Missing, std::nullopt},
+          {Offered::WithoutRedirectionTrust, std::nullopt},
+          {Offered::WithRedirectionTrust, 1}}) {
+        SCOPED_TRACE(static_cast<int>(offered));
+        sim::Reset();
+        sim::SetMitigationPolicies(offered);
+        EnableRedirectionGuard();
+        EXPECT_EQ(sim::RedirectionTrustPolicy(), policy);
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/scm_database_control.h"
+#include "platform/sim/security_control.h"
 #include "platform/sim/setupapi_control.h"
 #include "tests/executable/entry_runner.h"
 #include "tests/support/sim_test.h"
@@ -118,7 +119,8 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
 }
 
 TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
-    const std::string missingFolder = testing::TempDir() + "no-such-folder/hingeflow.log";
+    const std::string folder = testing::TempDir();
+    const std::string missingFolder = folder + "no-such-folder/hingeflow.log";
     const struct {
         const char* name;
         std::function<void()> spoil;
@@ -186,6 +188,16 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
          "  HingeflowServiceLogPath: \"" + missingFolder +
              "\", where the service would not log: its folder does not exist, and the service "
              "never makes one\n",
+         R"j("wouldLog": false)j"},
+        {"log folder writable by users",
+         [&] {
+             Config(kLogPathValue, folder + "hingeflow.log");
+             sim::SetFileSecurity(folder, "O:SYD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)");
+         },
+         "  HingeflowServiceLogPath: \"" + folder +
+             "hingeflow.log\", where the service would not log: the folder is writable by users "
+             "other than administrators (S-1-5-32-545); the service refuses it with a warning "
+             "event\n",
          R"j("wouldLog": false)j"},
         {"keyboards cannot be listed", [] { sim::FailCall("SetupDiGetClassDevsW", 1); },
          "  keyboard: the interfaces cannot be listed (error 8)\n",

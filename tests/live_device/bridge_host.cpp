@@ -8,6 +8,7 @@
 #include "config/diagnostic_log.h"
 #include "platform/unique_handle.h"
 #include "service/entry.h"
+#include "service/redirection_guard.h"
 #include "trigger/hingeflow_service.h"
 #include "trigger/input_census.h"
 #include "trigger/slate_mode.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-[[maybe_unused]] const bool g_logInitialised = (InitLog(), true);
+[[maybe_unused]] const bool g_logInitialised = (EnableRedirectionGuard(), InitLog(), true);
 
 constexpr DWORD kBridgedDeviceEvent = 200;
 // A device-interface record holds a device path, far below this.

@@ -1,7 +1,11 @@
 // The diagnostic log: its start-up decision, its line format and its two writers.
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
+#include "config/event_messages.h"
+#include "config/log_file_check.h"
 #include "platform/sim/registry_control.h"
+#include "platform/sim/security_control.h"
+#include "platform/sim/service_runtime_control.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_test.h"
 #include "trigger/slate_mode.h"
@@ -9,7 +13,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -101,7 +108,7 @@ TEST_F(DiagnosticLog, OffMeansNoFormattingAndNoFileAccessAnywhere) {
     LogVerbose("%s", reinterpret_cast<const char*>(1));
     LogError("%s", reinterpret_cast<const char*>(1));
     EXPECT_FALSE(SetTabletMode(1, true)); // fails and would log
-    EXPECT_EQ(sim::CountCalls("OpenLogFileForAppend"), 0);
+    EXPECT_EQ(sim::CountCalls("CreateFileA"), 0);
 }
 
 TEST_F(DiagnosticLog, StartUpSwitchesLoggingOnOnlyForAPathThatOpens) {
@@ -110,7 +117,7 @@ TEST_F(DiagnosticLog, StartUpSwitchesLoggingOnOnlyForAPathThatOpens) {
     EXPECT_FALSE(g_logEnabled) << "only REG_SZ names the log";
     EXPECT_FALSE(Exists(file));
 
-    sim::FailCall("OpenLogFileForAppend", 1);
+    sim::FailCall("CreateFileA", 2); // the folder opens, the file does not
     StartWithPath(file);
     EXPECT_FALSE(g_logEnabled) << "a path that does not open leaves logging off";
 
@@ -137,7 +144,7 @@ TEST_F(DiagnosticLog, StartUpSwitchesLoggingOnOnlyForAPathThatOpens) {
 
 TEST_F(DiagnosticLog, LineThatCannotBeWrittenIsLostAndTheNextTriesAgain) {
     LogCapture log;
-    sim::FailCall("OpenLogFileForAppend", 1);
+    sim::FailCall("CreateFileA", 2);
     LogVerbose("lost");
     LogVerbose("kept");
     EXPECT_EQ(log.Entries(), std::vector<std::string>{"V:kept"});
@@ -171,6 +178,173 @@ TEST_F(DiagnosticLog, TwoThreadsNeitherLoseNorTearLines) {
     std::sort(entries.begin(), entries.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_TRUE(entries == expected) << "got " << entries.size() << " lines, some lost or torn";
+}
+
+// Each way of aiming the log at something it must not write: logging stays off, nothing is
+// written through the path, and one warning event names the path and the reason; the
+// read-only check gives the same verdict and creates nothing. A folder or file that does not
+// open leaves logging off without a word, as ever.
+TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
+    namespace fs = std::filesystem;
+    const std::string victim = dir_ + "/victim.txt";
+    const std::string writableByUsers =
+        "the folder is writable by users other than administrators (S-1-5-32-545)";
+    struct Row {
+        std::string name;
+        // Makes what the row needs in `folder` (which exists, with the default descriptor) and
+        // returns the path to configure.
+        std::function<std::string(const std::string& folder)> arrange;
+        LogFileVerdict verdict;
+        std::string reason;
+    };
+    const auto secured = [](const std::string& sddl) {
+        return [sddl](const std::string& folder) {
+            sim::SetFileSecurity(folder, sddl);
+            return folder + "/log.txt";
+        };
+    };
+    std::vector<Row> rows = {
+        {"the package's folder", secured(sim::kDefaultFileSecurity), LogFileVerdict::Sound, ""},
+        {"Wine's folder, owned by this process's user",
+         [&](const std::string& folder) {
+             sim::SetProcessUser("S-1-5-21-0-0-0-1000");
+             return secured("O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)"
+                            "(A;OICI;FA;;;S-1-5-21-0-0-0-1000)(A;OICI;0x1200a9;;;WD)")(folder);
+         },
+         LogFileVerdict::Sound, ""},
+        {"TrustedInstaller's folder: entries for children only, denials, reading",
+         secured("O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+                 "D:(A;OICIIO;FA;;;CO)(A;CIIO;DC;;;BU)(D;;FA;;;WD)(A;;0x1200a9;;;BU)(A;;FA;;;BA)"),
+         LogFileVerdict::Sound, ""},
+        {"owned by Users", secured("O:BUD:(A;;FA;;;SY)"), LogFileVerdict::Refused,
+         "the folder is owned by S-1-5-32-545, not by an administrator"},
+        {"owned by this process's user under another account",
+         [&](const std::string& folder) {
+             sim::SetProcessUser("S-1-5-21-1-2-3-1001");
+             return secured("O:S-1-5-21-1-2-3-1002D:(A;;FA;;;SY)")(folder);
+         },
+         LogFileVerdict::Refused,
+         "the folder is owned by S-1-5-21-1-2-3-1002, not by an administrator"},
+        {"no access list", secured("O:SYD:NO_ACCESS_CONTROL"), LogFileVerdict::Refused,
+         "the folder has no access list, so anyone may write to it"},
+        {"Everyone through a callback entry", secured("O:SYD:(A;;FA;;;SY)(XA;;FW;;;WD)"),
+         LogFileVerdict::Refused,
+         "the folder is writable by users other than administrators (S-1-1-0)"},
+        {"Authenticated Users through an object entry", secured("O:SYD:(OA;;GA;;;AU)"),
+         LogFileVerdict::Refused,
+         "the folder is writable by users other than administrators (S-1-5-11)"},
+        {"the folder is a link",
+         [&](const std::string& folder) {
+             EXPECT_EQ(symlink(folder.c_str(), (folder + "-link").c_str()), 0);
+             return folder + "-link/log.txt";
+         },
+         LogFileVerdict::Refused, "the folder is a junction or another reparse point"},
+        {"a link at the file's name",
+         [&](const std::string& folder) {
+             EXPECT_EQ(symlink(victim.c_str(), (folder + "/log.txt").c_str()), 0);
+             return folder + "/log.txt";
+         },
+         LogFileVerdict::Refused, "the file is a link or another reparse point"},
+        {"a hard link at the file's name",
+         [&](const std::string& folder) {
+             EXPECT_EQ(link(victim.c_str(), (folder + "/log.txt").c_str()), 0);
+             return folder + "/log.txt";
+         },
+         LogFileVerdict::Refused, "the file has 2 links"},
+        {"a device", [](const std::string&) { return std::string("/dev/null"); },
+         LogFileVerdict::Refused, "the file is not a disk file"},
+        {"the folder swapped between its check and the file's opening",
+         [&](const std::string& folder) {
+             const std::string path = folder + "/log.txt";
+             std::ofstream(path) << "";
+             auto swaps = std::make_shared<int>(0);
+             sim::SetCreateFileHook([folder, path, swaps](const std::string& opened) {
+                 if (opened == path) {
+                     fs::rename(folder, folder + "-checked-" + std::to_string(++*swaps));
+                     fs::create_directory(folder);
+                     std::ofstream(path) << "";
+                 }
+             });
+             return path;
+         },
+         LogFileVerdict::Refused, "the file is not in the folder that was checked"},
+        {"no folder", [](const std::string&) { return std::string("log.txt"); },
+         LogFileVerdict::Refused, "the path names no folder"},
+        {"no file", [](const std::string& folder) { return folder + "/"; }, LogFileVerdict::Refused,
+         "the path names no file"},
+        {"a folder at the file's name",
+         [](const std::string& folder) {
+             fs::create_directory(folder + "/log.txt");
+             return folder + "/log.txt";
+         },
+         LogFileVerdict::Unopened, "the file cannot be opened (error 5)"},
+    };
+    // Every right that lets another account put something else in the folder, on its own.
+    for (const char* right : {"DC", "LC", "DT", "WD", "WO", "GA", "GW"}) {
+        rows.push_back({std::string("Users given ") + right,
+                        secured(std::string("O:BAD:(A;;FA;;;SY)(A;;") + right + ";;;BU)"),
+                        LogFileVerdict::Refused, writableByUsers});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim::Reset();
+        fs::remove_all(dir_ + "/logs");
+        fs::remove_all(dir_ + "/logs-link");
+        { std::ofstream(victim) << "victim\n"; }
+        ASSERT_TRUE(fs::create_directory(dir_ + "/logs"));
+        const std::string path = row.arrange(dir_ + "/logs");
+        const bool existed = fs::exists(fs::symlink_status(path));
+
+        const LogFileCheck check = CheckLogFile(path.c_str());
+        EXPECT_EQ(check.verdict, row.verdict);
+        EXPECT_STREQ(check.reason, row.reason.c_str());
+        EXPECT_EQ(fs::exists(fs::symlink_status(path)), existed) << "the check created the file";
+
+        StartWithPath(path);
+        LogVerbose("written");
+        EXPECT_EQ(g_logEnabled, row.verdict == LogFileVerdict::Sound);
+        EXPECT_EQ(ReadFile(victim), "victim\n");
+        const std::vector<sim::ReportedEvent> events = sim::ReportedEvents();
+        if (row.verdict == LogFileVerdict::Refused) {
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events[0].source, L"HingeflowService");
+            EXPECT_EQ(events[0].type, EVENTLOG_WARNING_TYPE);
+            EXPECT_EQ(events[0].category, event_message::kCategoryDiagnosticLog);
+            EXPECT_EQ(events[0].eventId, event_message::kLogPathRefused);
+            EXPECT_EQ(events[0].strings, (std::vector<std::wstring>{
+                                             std::wstring(path.begin(), path.end()),
+                                             std::wstring(row.reason.begin(), row.reason.end())}));
+        } else {
+            EXPECT_TRUE(events.empty());
+        }
+        if (row.verdict == LogFileVerdict::Sound) {
+            EXPECT_TRUE(std::regex_match(ReadFile(path), std::regex(".{19} Verbose: written\n")));
+        }
+        sim::SetCreateFileHook(nullptr);
+        InitLog();
+    }
+    fs::remove_all(dir_);
+}
+
+// Every line checks the path again: a folder opened to users while the service runs loses the
+// lines meanwhile, with one warning for the whole process, and gets them again once mended.
+TEST_F(DiagnosticLog, LinesWhileThePathIsUnsafeAreDroppedWithOneWarning) {
+    const std::string folder = dir_ + "/logs";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/log.txt";
+    StartWithPath(file);
+    ASSERT_TRUE(g_logEnabled);
+    sim::SetFileSecurity(folder, "O:SYD:(A;;FA;;;SY)(A;;FA;;;BU)");
+    LogVerbose("dropped");
+    LogError("dropped too");
+    sim::SetFileSecurity(folder, sim::kDefaultFileSecurity);
+    LogVerbose("kept");
+    EXPECT_TRUE(std::regex_match(ReadFile(file), std::regex(".{19} Verbose: kept\n")))
+        << ReadFile(file);
+    EXPECT_EQ(sim::ReportedEvents().size(), 1u);
+    EXPECT_TRUE(g_logEnabled);
+    std::remove(file.c_str());
+    rmdir(folder.c_str());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/sim/registry_control.h"
 #include "tests/support/log_entries.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -45,6 +46,26 @@ std::vector<std::string> LogCapture::Entries() const {
     std::ifstream in(path_, std::ios::binary);
     return LogEntries(
         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+bool IsLogCall(const sim::Call& call) {
+    static const char* const kOps[] = {"CreateFileA",
+                                       "GetFileType",
+                                       "GetFileInformationByHandleEx",
+                                       "GetFinalPathNameByHandleA",
+                                       "GetSecurityInfo",
+                                       "OpenProcessToken",
+                                       "GetTokenInformation",
+                                       "OpenLogStream"};
+    return std::any_of(std::begin(kOps), std::end(kOps),
+                       [&](const char* op) { return call.op == op; });
+}
+
+bool OneLineDropped(std::vector<std::string> complete, std::vector<std::string> logged) {
+    std::sort(complete.begin(), complete.end());
+    std::sort(logged.begin(), logged.end());
+    return logged.size() + 1 == complete.size() &&
+           std::includes(complete.begin(), complete.end(), logged.begin(), logged.end());
 }
 
 std::vector<std::string> LogCapture::Messages() const {

@@ -2,6 +2,8 @@
 // would, and reads back what was written.
 #pragma once
 
+#include "platform/sim/control.h"
+
 #include <string>
 #include <vector>
 
@@ -25,3 +27,10 @@ public:
 private:
     std::string path_;
 };
+
+// The log's own platform calls, which every line makes: opening and checking its folder and
+// file, reading the process's user, and the stream.
+bool IsLogCall(const sim::Call& call);
+// Whether `logged` is `complete` with exactly one line missing: what one failed log call leaves
+// when it happens after start-up.
+bool OneLineDropped(std::vector<std::string> complete, std::vector<std::string> logged);

@@ -10,6 +10,7 @@ class SimTest : public ::testing::Test {
 protected:
     void SetUp() override { sim::Reset(); }
     void TearDown() override {
-        EXPECT_EQ(sim::OpenHandleCount(), 0) << "a key, set, SCM handle or notification was left open";
+        EXPECT_EQ(sim::OpenHandleCount(), 0)
+            << "a key, set, SCM handle, notification, file or descriptor was left open";
     }
 };

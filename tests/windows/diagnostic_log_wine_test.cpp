@@ -1,11 +1,14 @@
 // The diagnostic log as Windows' C run-time writes it: CR LF line ends, strftime's "%X".
 #include "config/diagnostic_log.h"
+#include "config/log_file_check.h"
 
 #include "tests/windows/log_file.h"
+#include "tests/windows_conformance/platform_seed.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -42,6 +45,29 @@ TEST(DiagnosticLogOnWine, PathInAMissingDirectoryLeavesLoggingOff) {
     EXPECT_FALSE(g_logEnabled);
     RemoveConfigValue("HingeflowServiceLogPath");
     InitLog();
+}
+
+// The read-only check on Win32 itself: whether the log would write a path, with nothing made.
+TEST(DiagnosticLogOnWine, CheckTellsWhetherThePathWouldBeWrittenAndMakesNothing) {
+    const std::string path = seed::UniqueTemporaryPath("hingeflow-check") + ".log";
+    const std::string other = path + ".other";
+    LogFileCheck check = CheckLogFile(path.c_str());
+    EXPECT_EQ(check.verdict, LogFileVerdict::Sound) << check.reason;
+    EXPECT_FALSE(std::ifstream(path).good()) << "the check made the file";
+
+    { std::ofstream(other) << "other"; }
+    seed::HardLink(other, path);
+    check = CheckLogFile(path.c_str());
+    EXPECT_EQ(check.verdict, LogFileVerdict::Refused);
+    EXPECT_STREQ(check.reason, "the file has 2 links");
+    std::remove(path.c_str());
+    std::remove(other.c_str());
+
+    seed::MakeFolder(path);
+    check = CheckLogFile(path.c_str());
+    EXPECT_EQ(check.verdict, LogFileVerdict::Unopened);
+    EXPECT_STREQ(check.reason, "the file cannot be opened (error 5)");
+    seed::RemoveFolder(path);
 }
 
 } // namespace

@@ -44,7 +44,7 @@ TEST(EventMessagesOnWine, EveryEventAndCategoryRendersFromTheExecutable) {
          L"handler (Can't set service control handler).\r\n"},
         {event_message::kLogPathRefused,
          {L"C:\\ProgramData\\hingeflow\\hingeflow.log", L"the folder is writable by users"},
-         L"The diagnostic log stays off: HingeflowServiceLogPath names "
+         L"The diagnostic log is not written: HingeflowServiceLogPath names "
          L"C:\\ProgramData\\hingeflow\\hingeflow.log, which was refused (the folder is writable "
          L"by users).\r\n"},
     };

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #ifdef __MINGW32__
 // Windows has had it since Vista, but mingw-w64's setupapi.h does not declare it.
 extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA,
@@ -118,6 +121,49 @@ std::string TemporaryDirectory() {
     char path[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathA(static_cast<DWORD>(sizeof path), path);
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string(".\\");
+}
+
+void MakeFolder(const std::string& path) {
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr)) << path << ": " << GetLastError();
+}
+
+void RemoveFolder(const std::string& path) {
+    RemoveDirectoryA(path.c_str());
+}
+
+void HardLink(const std::string& existing, const std::string& link) {
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), existing.c_str(), nullptr))
+        << link << ": " << GetLastError();
+}
+
+bool SymbolicLink(const std::string& link, const std::string& target) {
+    constexpr DWORD kAllowUnprivilegedCreate = 0x2; // developer mode; ignored where unknown
+    if (!CreateSymbolicLinkA(link.c_str(), target.c_str(), kAllowUnprivilegedCreate)) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void FolderSecurity(const std::string& path, const std::string& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr))
+        << sddl;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+    const DWORD status =
+        SetNamedSecurityInfoA(const_cast<char*>(path.c_str()), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                  PROTECTED_DACL_SECURITY_INFORMATION,
+                              owner, nullptr, dacl, nullptr);
+    LocalFree(descriptor);
+    ASSERT_EQ(status, static_cast<DWORD>(ERROR_SUCCESS)) << path;
 }
 
 unsigned long ProcessId() {

@@ -40,6 +40,15 @@ void DeviceProperty(InputDevice device, const DEVPROPKEY& key, DEVPROPTYPE type,
 
 // A directory for throwaway files, ending in the platform's path separator.
 std::string TemporaryDirectory();
+// Folders and links for throwaway files. A folder is removed once empty.
+void MakeFolder(const std::string& path);
+void RemoveFolder(const std::string& path);
+void HardLink(const std::string& existing, const std::string& link);
+// A symbolic link to a file, a reparse point; false where none can be made (Wine 8 answers
+// CreateSymbolicLink with success and makes nothing).
+bool SymbolicLink(const std::string& link, const std::string& target);
+// The folder's owner and access list, in SDDL, as an administrator's tools set them.
+void FolderSecurity(const std::string& path, const std::string& sddl);
 unsigned long ProcessId();
 // A path in TemporaryDirectory() that no other test, in this process or in another one that
 // CTest runs beside it, is given: the process id and a counter, never an address, which sanitizer

@@ -1,7 +1,7 @@
 // The executable's own path, and the log file's opening mode: append, create, share.
 #include "tests/windows_conformance/platform_seed.h"
 
-#include "platform/log_file.h"
+#include "platform/file_system.h"
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +36,14 @@ TEST(ProcessConformance, TooSmallBufferCutsThePathExceptUnderWine) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     SKIP_WHERE_WINE_DIFFERS(path[7] != L'\0', "it leaves the cut path unterminated");
     EXPECT_EQ(path[7], L'\0');
+}
+
+// As the log opens its file once the path has passed its check.
+std::FILE* OpenLogFileForAppend(const char* path) {
+    const HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : OpenLogStream(file);
 }
 
 class LogFileConformance : public ::testing::Test {

@@ -3,10 +3,13 @@
 
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
+#include "platform/sim/security_control.h"
 #include "platform/sim/setupapi_control.h"
 
 #include <cstdlib>
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace seed {
@@ -55,6 +58,26 @@ void DeviceProperty(InputDevice device, const DEVPROPKEY& key, DEVPROPTYPE type,
 std::string TemporaryDirectory() {
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/";
+}
+
+void MakeFolder(const std::string& path) {
+    ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+}
+
+void RemoveFolder(const std::string& path) {
+    rmdir(path.c_str());
+}
+
+void HardLink(const std::string& existing, const std::string& link) {
+    ASSERT_EQ(::link(existing.c_str(), link.c_str()), 0) << link;
+}
+
+bool SymbolicLink(const std::string& link, const std::string& target) {
+    return symlink(target.c_str(), link.c_str()) == 0;
+}
+
+void FolderSecurity(const std::string& path, const std::string& sddl) {
+    sim::SetFileSecurity(path, sddl);
 }
 
 unsigned long ProcessId() {
