@@ -15,9 +15,9 @@ LogVerdict WouldLogTo(const ConfigText& logPath) {
         return verdict;
     }
     // Only the folder's opening can fail so: the file's would be created.
-    const bool folderMissing = check.verdict == LogFileVerdict::Unopened &&
-                               (check.error == ERROR_FILE_NOT_FOUND ||
-                                check.error == ERROR_PATH_NOT_FOUND);
+    const bool folderMissing =
+        check.verdict == LogFileVerdict::Unopened &&
+        (check.error == ERROR_FILE_NOT_FOUND || check.error == ERROR_PATH_NOT_FOUND);
     verdict.reason = folderMissing ? "its folder does not exist, and the service never makes one"
                                    : std::string(check.reason);
     if (check.verdict == LogFileVerdict::Refused) {
