@@ -63,10 +63,11 @@ end() {
   finish
 }
 trap end EXIT
-for _ in $(seq 50); do
-  [ -s "$pki/tsa.port" ] && break
+for _ in $(seq 200); do
+  [ ! -s "$pki/tsa.port" ] || break
   sleep 0.1
 done
+[ -s "$pki/tsa.port" ] || { echo "the timestamp server did not start: $(cat "$pki/tsa.log")"; exit 1; }
 
 echo "== tools/release with a certificate"
 RC=0
