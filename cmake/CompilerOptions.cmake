@@ -26,6 +26,18 @@ if(MINGW)
   add_link_options($<$<LINK_LANGUAGE:CXX>:-fstack-protector-strong>)
 endif()
 
+# Reproducible: one commit gives the same bytes in any folder at any time, so that anyone can
+# rebuild a shipped executable and compare. The linker's time stamp goes (the header keeps 0), and
+# so do the folders: debug data names sources from the project root and the build folder as
+# "build" (the last map that fits wins, and the build folder may sit inside the source tree). A
+# path left in the debug file would still change the executable, through the checksum of that
+# file in its .gnu_debuglink.
+if(MINGW)
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
+                      -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+endif()
+
 if(HINGEFLOW_SANITIZE)
   if(MSVC)
     message(FATAL_ERROR "HINGEFLOW_SANITIZE is for gcc and clang builds")

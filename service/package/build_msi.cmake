@@ -1,8 +1,12 @@
 # cmake -P build_msi.cmake WIXL MSIBUILD WXS EXE VERSION OUTPUT
 #
 # The Windows Installer package of EXE as product version VERSION: wixl builds it from WXS, then
-# msibuild adds what wixl 0.101 cannot write. The build makes the release package with it, and
-# the end-to-end test an older one to upgrade from.
+# msibuild adds what wixl 0.101 cannot write. The build makes the release package with it,
+# tools/release one of a signed executable, and the end-to-end test an older one to upgrade from.
+#
+# The same inputs give the same bytes, so that anyone can rebuild a shipped package and compare.
+# wixl stamps the package with the time it runs and the file with its modification time, and
+# draws a random package code: all three are fixed below. Needs faketime (Debian's faketime).
 
 # Every version of hingeflow shares this code: it is what upgrades, downgrades and detection
 # rules recognise the product by. Never change it.
@@ -52,18 +56,55 @@ foreach(offset 4 0 12 8)
 endforeach()
 list(JOIN parts . file_version)
 
-# wixl takes only relative sources, and looks for them from its working directory.
-get_filename_component(exe_dir ${exe} DIRECTORY)
+# The package code names one package: Windows Installer takes two packages with the same code for
+# the same bytes. So it is drawn from everything that makes the package, and changes with any of it.
+set(inputs "${version}")
+foreach(input ${exe} ${wxs} ${CMAKE_CURRENT_LIST_FILE})
+  file(SHA256 ${input} digest)
+  string(APPEND inputs " ${digest}")
+endforeach()
+string(UUID package_code NAMESPACE ${upgrade_code} NAME "package ${inputs}" TYPE SHA1 UPPER)
+
+# The one date in the package, for its creation and last save and for the file in its cabinet:
+# 1980-01-01 UTC, the earliest a cabinet can hold. The executable goes into the cabinet from a
+# copy with that date, because wixl takes the file's own; and wixl runs at that time, frozen.
+find_program(faketime faketime REQUIRED)
+set(stage ${output}.files)
+file(REMOVE_RECURSE ${stage})
+file(COPY ${exe} DESTINATION ${stage})
 get_filename_component(exe_name ${exe} NAME)
+execute_process(COMMAND touch -d @315532800 ${stage}/${exe_name} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "cannot set the date of ${stage}/${exe_name}")
+endif()
+# wixl takes only relative sources, and looks for them from its working directory.
 execute_process(
-  COMMAND ${wixl} --arch x64 -D Version=${version} -D ProductCode=${product_code}
+  COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
+          ${faketime} -f "1980-01-01 00:00:00"
+          ${wixl} --arch x64 -D Version=${version} -D ProductCode=${product_code}
           -D UpgradeCode=${upgrade_code} -D Executable=${exe_name} -o ${output}.tmp ${wxs}
-  WORKING_DIRECTORY ${exe_dir}
+  WORKING_DIRECTORY ${stage}
   RESULT_VARIABLE status)
+file(REMOVE_RECURSE ${stage})
 if(NOT status EQUAL 0)
   file(REMOVE ${output}.tmp)
   message(FATAL_ERROR "wixl failed on ${wxs}")
 endif()
+
+# msibuild -s sets the subject, author and template with the package code: they are read back
+# from what wixl wrote, so that only the code changes.
+get_filename_component(msitools_dir ${msibuild} DIRECTORY)
+find_program(msiinfo msiinfo HINTS ${msitools_dir} REQUIRED)
+execute_process(COMMAND ${msiinfo} suminfo ${output}.tmp
+  OUTPUT_VARIABLE summary RESULT_VARIABLE status)
+foreach(field Subject Author Template)
+  string(REGEX MATCH "\n${field}: [^\n]*" line "\n${summary}")
+  if(NOT status EQUAL 0 OR NOT line)
+    file(REMOVE ${output}.tmp)
+    message(FATAL_ERROR "no ${field} in the summary of ${output}.tmp")
+  endif()
+  string(REGEX REPLACE "^\n${field}: " "" ${field} "${line}")
+endforeach()
 
 # The log folder's DACL, set by the installer whatever the folder inherited or whoever made it
 # first: owned by SYSTEM, protected from inheritance, full control for SYSTEM and Administrators,
@@ -97,6 +138,8 @@ execute_process(
     -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' WHERE `Property` = 'SecureCustomProperties'"
     -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\HingeflowService', '-', 'Service')"
     -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = 'hingeflow.exe'"
+    # Last: msibuild 0.101 misreads an option that follows -s with all four values.
+    -s "${Subject}" "${Author}" "${Template}" "{${package_code}}"
   RESULT_VARIABLE status)
 file(REMOVE ${permissions_idt})
 if(NOT status EQUAL 0)
