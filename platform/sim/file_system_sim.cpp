@@ -678,6 +678,8 @@ DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMA
     const bool dacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
     auto buffer = std::make_unique<Bytes>(kDescriptorHeader, BYTE{0});
     Bytes& bytes = *buffer;
+    // Reserved whole: growing it in place trips g++ 12's -Warray-bounds at -O3, wrongly.
+    bytes.reserve(kDescriptorHeader + descriptor.owner.size() + descriptor.dacl.size());
     bytes[0] = 1; // SECURITY_DESCRIPTOR_REVISION
     WORD control = kSelfRelative;
     std::size_t ownerAt = 0;
