@@ -471,9 +471,10 @@ std::string StatusTextOf(const StatusFacts& facts) {
     Line(out, "  counted now: " + Counted(decision.mice, "mouse", "mice") + ", " +
                   Counted(decision.keyboards, "keyboard"));
     Line(out, std::string("  external input: ") + (decision.externalInput ? "yes" : "no"));
-    Line(out, std::string("  a USB arrival, or a resume from sleep, would ") +
+    Line(out, std::string(
+                  "  an arrival (USB device, keyboard or mouse), or a resume from sleep, would ") +
                   (decision.externalInput ? "switch to laptop mode" : "change nothing"));
-    Line(out, std::string("  a USB removal would ") +
+    Line(out, std::string("  a removal (USB device, keyboard or mouse) would ") +
                   (decision.externalInput ? "change nothing" : "switch to tablet mode"));
     if (!SlateModeReadable(slate)) {
         Line(out, "  but a switch would fail while ConvertibleSlateMode cannot be read");

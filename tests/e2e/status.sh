@@ -58,8 +58,8 @@ check "the decision" equals \
   'Decision, under the keyboard trigger: external input is more counted keyboards than the 0 built in
   counted now: 0 mice, 1 keyboard
   external input: yes
-  a USB arrival, or a resume from sleep, would switch to laptop mode
-  a USB removal would change nothing' \
+  an arrival (USB device, keyboard or mouse), or a resume from sleep, would switch to laptop mode
+  a removal (USB device, keyboard or mouse) would change nothing' \
   "$(section Decision)"
 check "Python parses the JSON: the keyboard counted by its description" \
   equals "['englishDescription']" \
@@ -83,8 +83,8 @@ check "the decision turns" equals \
   'Decision, under the keyboard trigger: external input is more counted keyboards than the 0 built in
   counted now: 0 mice, 0 keyboards
   external input: no
-  a USB arrival, or a resume from sleep, would change nothing
-  a USB removal would switch to tablet mode' \
+  an arrival (USB device, keyboard or mouse), or a resume from sleep, would change nothing
+  a removal (USB device, keyboard or mouse) would switch to tablet mode' \
   "$(section Decision)"
 
 echo "== nothing written"

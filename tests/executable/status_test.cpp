@@ -63,58 +63,62 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
     sim::AddService(elsewhere, SERVICE_RUNNING);
     const std::string folder = testing::TempDir();
     Config(kLogPathValue, folder + "hingeflow.log");
-    EXPECT_EQ(Status(), "hingeflow 1.0.0, C:\\Program Files\\hingeflow\\hingeflow.exe\n"
-                        "\n"
-                        "Service HingeflowService: installed, running\n"
-                        "  start type: automatic\n"
-                        "  image path: \"D:\\Old\\hingeflow.exe\"\n"
-                        "  the image path is not this executable\n"
-                        "\n"
-                        "Slate mode: ConvertibleSlateMode is 0, tablet mode\n"
-                        "\n"
-                        "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):\n"
-                        "  HingeflowTriggerDevice: \"Keyboard\", the keyboard trigger\n"
-                        "  BuiltInHIDKeyboardNumber: 1 built-in keyboard\n"
-                        "  HingeflowServiceLogPath: \"" +
-                            folder +
-                            "hingeflow.log\", where the service would log\n"
-                            "\n"
-                            "Devices:\n"
-                            "  keyboard 0: \"HID Keyboard Device\"\n"
-                            "    counted: described as Windows describes the standard "
-                            "HID keyboard in English\n"
-                            "  keyboard 1: \"HID-Tastatur\", matching device ID "
-                            "HID_DEVICE_SYSTEM_KEYBOARD, INF keyboard.inf\n"
-                            "    counted: Windows installed its own standard HID "
-                            "keyboard driver (any display language)\n"
-                            "  keyboard 2: \"Wine HID device\"\n"
-                            "    not counted: not described as the standard HID keyboard "
-                            "in English, and its matching device ID is not set (error 1168)\n"
-                            "  mouse 0: \"Contoso Touchpad\", matching device ID "
-                            "HID\\VID_1234&PID_0001, INF oem7.inf\n"
-                            "    not counted: a vendor's driver, not Windows' own "
-                            "standard HID mouse driver\n"
-                            "  mouse 1: \"HID-compliant mouse\"\n"
-                            "    counted: described as Windows describes the standard "
-                            "HID mouse in English\n"
-                            "\n"
-                            "Decision, under the keyboard trigger: external input is "
-                            "more counted keyboards than the 1 built in\n"
-                            "  counted now: 1 mouse, 2 keyboards\n"
-                            "  external input: yes\n"
-                            "  a USB arrival, or a resume from sleep, would switch to "
-                            "laptop mode\n"
-                            "  a USB removal would change nothing\n");
+    EXPECT_EQ(
+        Status(),
+        "hingeflow 1.0.0, C:\\Program Files\\hingeflow\\hingeflow.exe\n"
+        "\n"
+        "Service HingeflowService: installed, running\n"
+        "  start type: automatic\n"
+        "  image path: \"D:\\Old\\hingeflow.exe\"\n"
+        "  the image path is not this executable\n"
+        "\n"
+        "Slate mode: ConvertibleSlateMode is 0, tablet mode\n"
+        "\n"
+        "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):\n"
+        "  HingeflowTriggerDevice: \"Keyboard\", the keyboard trigger\n"
+        "  BuiltInHIDKeyboardNumber: 1 built-in keyboard\n"
+        "  HingeflowServiceLogPath: \"" +
+            folder +
+            "hingeflow.log\", where the service would log\n"
+            "\n"
+            "Devices:\n"
+            "  keyboard 0: \"HID Keyboard Device\"\n"
+            "    counted: described as Windows describes the standard "
+            "HID keyboard in English\n"
+            "  keyboard 1: \"HID-Tastatur\", matching device ID "
+            "HID_DEVICE_SYSTEM_KEYBOARD, INF keyboard.inf\n"
+            "    counted: Windows installed its own standard HID "
+            "keyboard driver (any display language)\n"
+            "  keyboard 2: \"Wine HID device\"\n"
+            "    not counted: not described as the standard HID keyboard "
+            "in English, and its matching device ID is not set (error 1168)\n"
+            "  mouse 0: \"Contoso Touchpad\", matching device ID "
+            "HID\\VID_1234&PID_0001, INF oem7.inf\n"
+            "    not counted: a vendor's driver, not Windows' own "
+            "standard HID mouse driver\n"
+            "  mouse 1: \"HID-compliant mouse\"\n"
+            "    counted: described as Windows describes the standard "
+            "HID mouse in English\n"
+            "\n"
+            "Decision, under the keyboard trigger: external input is "
+            "more counted keyboards than the 1 built in\n"
+            "  counted now: 1 mouse, 2 keyboards\n"
+            "  external input: yes\n"
+            "  an arrival (USB device, keyboard or mouse), or a resume from sleep, would switch to "
+            "laptop mode\n"
+            "  a removal (USB device, keyboard or mouse) would change nothing\n");
     EXPECT_EQ(sim::OpenHandleCount(), 0);
 
     // The keyboard cover taken away: the built-in keyboard alone is not external input.
     sim::SetDevicePresent(2, false);
     const std::string detached = Status();
-    EXPECT_NE(detached.find("  counted now: 1 mouse, 1 keyboard\n"
-                            "  external input: no\n"
-                            "  a USB arrival, or a resume from sleep, would change nothing\n"
-                            "  a USB removal would switch to tablet mode\n"),
-              std::string::npos)
+    EXPECT_NE(
+        detached.find("  counted now: 1 mouse, 1 keyboard\n"
+                      "  external input: no\n"
+                      "  an arrival (USB device, keyboard or mouse), or a resume from sleep, would "
+                      "change nothing\n"
+                      "  a removal (USB device, keyboard or mouse) would switch to tablet mode\n"),
+        std::string::npos)
         << detached;
 }
 
