@@ -10,6 +10,7 @@ namespace event_message {
 // Categories, numbered from 1 as the event source's CategoryCount requires.
 constexpr WORD kCategoryService = 1;
 constexpr WORD kCategoryDiagnosticLog = 2;
+constexpr WORD kCategoryCount = 2;
 
 // Severity in the top two bits, as the message compiler sets them: Event Viewer shows the low
 // 16 bits as the event ID.

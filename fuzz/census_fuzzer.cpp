@@ -31,10 +31,6 @@ GUID InterfaceClass(FuzzedDataProvider& in) {
     }
 }
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             sim::SetReportedDetailSize(id, detail);
         }
         if (present) {
-            mice += SameGuid(interfaceClass, interface_class::kMouse) ? 1 : 0;
-            keyboards += SameGuid(interfaceClass, interface_class::kKeyboard) ? 1 : 0;
+            mice += IsEqualGUID(interfaceClass, interface_class::kMouse) ? 1 : 0;
+            keyboards += IsEqualGUID(interfaceClass, interface_class::kKeyboard) ? 1 : 0;
         }
     }
     if (in.ConsumeBool()) {

@@ -38,7 +38,7 @@ int RunRole(int argc, wchar_t** argv) {
         return 0;
     }
     const wchar_t* command = argv[1] != nullptr ? argv[1] : L"";
-    if (std::wcscmp(command, L"install") == 0) {
+    if (Is(command, L"install")) {
         ConsolePrintf(L"Installing service\n");
         if (!service.InstallService()) {
             ConsolePrintf(L"Couldn't install service: %d\n", static_cast<int>(GetLastError()));
@@ -48,7 +48,7 @@ int RunRole(int argc, wchar_t** argv) {
         LogVerbose("service installed");
         return 0;
     }
-    if (std::wcscmp(command, L"uninstall") == 0) {
+    if (Is(command, L"uninstall")) {
         ConsolePrintf(L"Uninstalling service\n");
         if (!service.UninstallService()) {
             ConsolePrintf(L"Couldn't uninstall service: %d\n", static_cast<int>(GetLastError()));

@@ -5,6 +5,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/unique_handle.h"
+#include "service/module_path.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ LSTATUS WriteSource(const std::wstring& serviceName, const std::wstring& file) {
         status = SetText(key.get(), L"CategoryMessageFile", file);
     }
     if (status == ERROR_SUCCESS) {
-        status = SetNumber(key.get(), L"CategoryCount", event_message::kCategoryDiagnosticLog);
+        status = SetNumber(key.get(), L"CategoryCount", event_message::kCategoryCount);
     }
     if (status == ERROR_SUCCESS) {
         status =
@@ -48,10 +49,7 @@ LSTATUS WriteSource(const std::wstring& serviceName, const std::wstring& file) {
 void AddEventLogSource(const std::wstring& serviceName, const std::wstring& imagePath) noexcept {
     LSTATUS status = ERROR_SUCCESS;
     try {
-        std::wstring file = imagePath;
-        if (file.size() >= 2 && file.front() == L'"' && file.back() == L'"') {
-            file = file.substr(1, file.size() - 2);
-        }
+        const std::wstring file = ProgramOfImagePath(imagePath);
         // Event Viewer expands the value, so a path holding % would name some other file.
         status = file.find(L'%') != std::wstring::npos ? static_cast<LSTATUS>(ERROR_INVALID_NAME)
                                                        : WriteSource(serviceName, file);

@@ -4,6 +4,7 @@
 #include "platform/services.h"
 #include "platform/unique_handle.h"
 #include "service/event_source.h"
+#include "service/module_path.h"
 #include "service/service_base.h"
 
 #include <cwchar>
@@ -13,12 +14,6 @@
 #include <vector>
 
 namespace {
-
-// GetModuleFileNameW cannot report the length it needs, so the buffer grows from MAX_PATH until
-// the path fits, up to the longest path Windows hands out (extended-length) and its terminator:
-// a path cut to the buffer would register a service that cannot start.
-constexpr DWORD kFirstModulePathBuffer = MAX_PATH;
-constexpr DWORD kLongestModulePath = 32768;
 
 // The wait for a stopping service: a pause between status queries, so that the SCM is not
 // polled in a busy loop, and a bound, so that a service stuck in STOP_PENDING cannot hold the
@@ -34,33 +29,6 @@ void PrintFailure(const wchar_t* format) {
     const DWORD error = GetLastError();
     ConsolePrintf(format, static_cast<int>(error));
     SetLastError(error);
-}
-
-// The executable's whole path; false with the Windows error code set when it cannot be read.
-bool ReadModulePath(std::wstring& path) {
-    try {
-        std::vector<WCHAR> buffer(kFirstModulePathBuffer);
-        for (;;) {
-            const DWORD size = static_cast<DWORD>(buffer.size());
-            const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-            if (length == 0) {
-                return false;
-            }
-            if (length < size) {
-                // The path runs to its first null character, wherever that stands.
-                path.assign(buffer.data(), std::wcslen(buffer.data()));
-                return true;
-            }
-            if (size >= kLongestModulePath) {
-                SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                return false;
-            }
-            buffer.resize(size * 2 < kLongestModulePath ? size * 2 : kLongestModulePath);
-        }
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return false;
-    }
 }
 
 // Quotes stray in the path would split the command line the SCM builds from it.

@@ -7,6 +7,7 @@
 #include "trigger/input_census.h"
 #include "trigger/slate_mode.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,13 +37,10 @@ struct DeviceFacts {
     CensusVerdict verdict = CensusVerdict::Unreadable;
     CensusStep failedStep = CensusStep::None;
     DWORD error = 0;
-    // Read is false for a text the walk stopped before.
-    bool descriptionRead = false;
-    bool matchingDeviceIdRead = false;
-    bool infNameRead = false;
-    std::wstring description;
-    std::wstring matchingDeviceId;
-    std::wstring infName;
+    // Empty for a text the walk stopped before.
+    std::optional<std::wstring> description;
+    std::optional<std::wstring> matchingDeviceId;
+    std::optional<std::wstring> infName;
 };
 
 struct StatusFacts {

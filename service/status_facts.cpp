@@ -6,6 +6,7 @@
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/unique_handle.h"
+#include "service/module_path.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,8 +14,6 @@
 
 namespace {
 
-// The longest path Windows hands out (extended-length) and its terminator.
-constexpr DWORD kLongestModulePath = 32768;
 // The documented upper bound of a service's configuration record with its strings.
 constexpr DWORD kServiceConfigBytes = 8192;
 
@@ -23,25 +22,9 @@ StatusProblem Problem(const char* what, DWORD error) {
 }
 
 void ReadExecutable(StatusFacts& facts) {
-    std::vector<WCHAR> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), size);
-        if (length == 0) {
-            facts.executableProblem =
-                Problem("the path of this executable cannot be read", GetLastError());
-            return;
-        }
-        if (length < size) {
-            facts.executable.assign(buffer.data(), length);
-            return;
-        }
-        if (size >= kLongestModulePath) {
-            facts.executableProblem =
-                Problem("the path of this executable cannot be read", ERROR_INSUFFICIENT_BUFFER);
-            return;
-        }
-        buffer.resize(size * 2 < kLongestModulePath ? size * 2 : kLongestModulePath);
+    if (!ReadModulePath(facts.executable)) {
+        facts.executableProblem =
+            Problem("the path of this executable cannot be read", GetLastError());
     }
 }
 
@@ -100,7 +83,10 @@ struct Listing {
     bool complete;
 };
 
-std::wstring Copy(const CensusText& text) {
+std::optional<std::wstring> Copy(const CensusText& text) {
+    if (text.units == nullptr) {
+        return std::nullopt;
+    }
     return std::wstring(text.units, text.length);
 }
 
@@ -114,9 +100,6 @@ void ListDevice(void* context, const CensusEntry& entry) noexcept {
         device.verdict = entry.verdict;
         device.failedStep = entry.failedStep;
         device.error = entry.error;
-        device.descriptionRead = entry.description.units != nullptr;
-        device.matchingDeviceIdRead = entry.matchingDeviceId.units != nullptr;
-        device.infNameRead = entry.infName.units != nullptr;
         device.description = Copy(entry.description);
         device.matchingDeviceId = Copy(entry.matchingDeviceId);
         device.infName = Copy(entry.infName);

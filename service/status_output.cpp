@@ -3,9 +3,11 @@
 #include "service/status.h"
 
 #include "platform/console.h"
+#include "service/module_path.h"
 #include "trigger/presence_check.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #ifndef HINGEFLOW_VERSION
@@ -149,14 +151,9 @@ wchar_t FoldAscii(wchar_t c) {
     return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
 
-// The program an image path starts: the quoted part, or the whole of an unquoted one. Paths
-// are compared as Windows compares file names, without regard to (ASCII) case.
+// Paths are compared as Windows compares file names, without regard to (ASCII) case.
 bool ImageIsExecutable(const std::wstring& imagePath, const std::wstring& executable) {
-    std::wstring program = imagePath;
-    if (!program.empty() && program[0] == L'"') {
-        const std::wstring::size_type close = program.find(L'"', 1);
-        program = program.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
-    }
+    const std::wstring program = ProgramOfImagePath(imagePath);
     if (program.size() != executable.size() || executable.empty()) {
         return false;
     }
@@ -293,43 +290,31 @@ const char* VerdictCode(CensusVerdict verdict) {
     }
 }
 
-const char* StepCode(CensusStep step) {
-    switch (step) {
-    case CensusStep::Enumeration:
-        return "interface";
-    case CensusStep::InterfaceDetail:
-        return "interfaceDetail";
-    case CensusStep::Description:
-        return "description";
-    case CensusStep::MatchingDeviceId:
-        return "matchingDeviceId";
-    case CensusStep::InfName:
-        return "infName";
-    default:
-        return "none";
-    }
-}
+// Each read of the walk as JSON names it and as the plain words say it.
+struct StepNames {
+    const char* code;
+    const char* words;
+};
 
-const char* StepName(CensusStep step) {
+StepNames NamesOf(CensusStep step) {
     switch (step) {
     case CensusStep::Enumeration:
-        return "interface";
+        return {"interface", "interface"};
     case CensusStep::InterfaceDetail:
-        return "interface detail";
+        return {"interfaceDetail", "interface detail"};
     case CensusStep::Description:
-        return "description";
+        return {"description", "description"};
     case CensusStep::MatchingDeviceId:
-        return "matching device ID";
+        return {"matchingDeviceId", "matching device ID"};
     case CensusStep::InfName:
-        return "INF name";
+        return {"infName", "INF name"};
     default:
-        return "data";
+        return {"none", "data"};
     }
 }
 
 std::string DeviceReason(const DeviceFacts& device) {
-    const std::string standard =
-        std::string("standard HID ") + (device.kind == kMouseKind ? "mouse" : "keyboard");
+    const std::string standard = std::string("standard HID ") + KindName(device.kind);
     switch (device.verdict) {
     case CensusVerdict::CountedByDescription:
         return "counted: described as Windows describes the " + standard + " in English";
@@ -342,7 +327,7 @@ std::string DeviceReason(const DeviceFacts& device) {
     default:
         break;
     }
-    const std::string step = StepName(device.failedStep);
+    const std::string step = NamesOf(device.failedStep).words;
     if (device.failedStep != CensusStep::MatchingDeviceId &&
         device.failedStep != CensusStep::InfName) {
         return WithError("not counted: its " + step + " cannot be read", device.error);
@@ -368,14 +353,14 @@ void Line(std::string& out, const std::string& text) {
 std::string DeviceHeading(const DeviceFacts& device) {
     std::string line =
         std::string("  ") + KindName(device.kind) + " " + std::to_string(device.memberIndex) + ":";
-    if (device.descriptionRead) {
-        line += " " + Quoted(device.description);
+    if (device.description) {
+        line += " " + Quoted(*device.description);
     }
-    if (device.matchingDeviceIdRead) {
-        line += ", matching device ID " + Ascii(device.matchingDeviceId);
+    if (device.matchingDeviceId) {
+        line += ", matching device ID " + Ascii(*device.matchingDeviceId);
     }
-    if (device.infNameRead) {
-        line += ", INF " + Ascii(device.infName);
+    if (device.infName) {
+        line += ", INF " + Ascii(*device.infName);
     }
     return line;
 }
@@ -504,6 +489,10 @@ std::string JsonOr(bool present, const std::string& json) {
     return present ? json : "null";
 }
 
+std::string Json(const std::optional<std::wstring>& text) {
+    return text ? Json(*text) : "null";
+}
+
 // Objects and arrays with two-space indentation; keys are ASCII literals.
 class JsonWriter {
 public:
@@ -600,14 +589,13 @@ void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
     json.Begin(nullptr, '{')
         .Field("class", Json(std::string(KindName(device.kind))))
         .Field("index", Json(device.memberIndex))
-        .Field("description", JsonOr(device.descriptionRead, Json(device.description)))
-        .Field("matchingDeviceId",
-               JsonOr(device.matchingDeviceIdRead, Json(device.matchingDeviceId)))
-        .Field("infName", JsonOr(device.infNameRead, Json(device.infName)))
+        .Field("description", Json(device.description))
+        .Field("matchingDeviceId", Json(device.matchingDeviceId))
+        .Field("infName", Json(device.infName))
         .Field("counted", Json(IsCounted(device.verdict)))
         .Field("verdict", Json(std::string(VerdictCode(device.verdict))))
         .Field("unreadable", device.verdict == CensusVerdict::Unreadable
-                                 ? Json(std::string(StepCode(device.failedStep)))
+                                 ? Json(std::string(NamesOf(device.failedStep).code))
                                  : "null")
         .Field("error", JsonOr(device.verdict == CensusVerdict::Unreadable && device.error != 0,
                                Json(device.error)))

@@ -22,10 +22,6 @@ static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "dbcc_size must be 
 constexpr DWORD kMaxInterfaceRecordSize = static_cast<DWORD>(
     offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (32767 + 1) * sizeof(WCHAR));
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // "keyboard" or "mouse" for an event of those interface classes; null for every other record,
 // and for one missing, short, oversized or of another device type, none of whose fields beyond
 // the size is read.
@@ -43,10 +39,10 @@ const char* InputClassOf(LPVOID eventData) {
     if (record.dbcc_devicetype != DBT_DEVTYP_DEVICEINTERFACE) {
         return nullptr;
     }
-    if (SameGuid(record.dbcc_classguid, interface_class::kKeyboard)) {
+    if (IsEqualGUID(record.dbcc_classguid, interface_class::kKeyboard)) {
         return "keyboard";
     }
-    if (SameGuid(record.dbcc_classguid, interface_class::kMouse)) {
+    if (IsEqualGUID(record.dbcc_classguid, interface_class::kMouse)) {
         return "mouse";
     }
     return nullptr;

@@ -14,31 +14,47 @@ LSTATUS WriteSlateMode(HKEY key, DWORD value) {
                           sizeof value);
 }
 
+// Opens the key with `access` and reads the value as both the switch and a report need it. On
+// failure the key is left open for the caller to close before it says why.
+SlateModeReading OpenSlateMode(REGSAM access, UniqueRegistryKey& key) {
+    SlateModeReading reading;
+    reading.status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, 0, access, key.receive());
+    if (reading.status != ERROR_SUCCESS) {
+        reading.failure = SlateModeReading::Failure::OpenKey;
+        return reading;
+    }
+    DWORD size = sizeof reading.value;
+    reading.status = RegQueryValueExA(key.get(), kSlateModeValue, nullptr, &reading.type,
+                                      reinterpret_cast<BYTE*>(&reading.value), &size);
+    if (reading.status != ERROR_SUCCESS) {
+        reading.failure = SlateModeReading::Failure::QueryValue;
+    } else if (reading.type != REG_DWORD) {
+        reading.failure = SlateModeReading::Failure::WrongType;
+    }
+    return reading;
+}
+
 // Opens the key for querying and setting and makes sure the value exists as a REG_DWORD, so
 // that a later write never creates it. Logs and returns false otherwise.
 bool OpenExistingSlateMode(UniqueRegistryKey& key, DWORD& current) {
-    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, 0,
-                                   KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive());
-    if (status != ERROR_SUCCESS) {
-        LogError("open key failed: %d", static_cast<int>(status));
+    const SlateModeReading reading = OpenSlateMode(KEY_QUERY_VALUE | KEY_SET_VALUE, key);
+    current = reading.value;
+    switch (reading.failure) {
+    case SlateModeReading::Failure::None:
+        return true;
+    case SlateModeReading::Failure::OpenKey:
+        LogError("open key failed: %d", static_cast<int>(reading.status));
         return false;
-    }
-    DWORD type = 0;
-    current = 0;
-    DWORD size = sizeof current;
-    status = RegQueryValueExA(key.get(), kSlateModeValue, nullptr, &type,
-                              reinterpret_cast<BYTE*>(&current), &size);
-    if (status != ERROR_SUCCESS) {
+    case SlateModeReading::Failure::QueryValue:
         key.reset();
-        LogError("query ConvertibleSlateMode failed: %d", static_cast<int>(status));
+        LogError("query ConvertibleSlateMode failed: %d", static_cast<int>(reading.status));
         return false;
-    }
-    if (type != REG_DWORD) {
+    case SlateModeReading::Failure::WrongType:
         key.reset();
         LogError("incorrect value type");
         return false;
     }
-    return true;
+    return false;
 }
 
 } // namespace
@@ -82,22 +98,7 @@ bool InitializeConvertibleSlateMode() {
 }
 
 SlateModeReading ReadConvertibleSlateMode() {
-    SlateModeReading reading;
-    UniqueRegistryKey key;
-    reading.status =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, 0, KEY_QUERY_VALUE, key.receive());
-    if (reading.status != ERROR_SUCCESS) {
-        reading.failure = SlateModeReading::Failure::OpenKey;
-        return reading;
-    }
     // Queried as the switch queries it, so that a value it would refuse is refused here too.
-    DWORD size = sizeof reading.value;
-    reading.status = RegQueryValueExA(key.get(), kSlateModeValue, nullptr, &reading.type,
-                                      reinterpret_cast<BYTE*>(&reading.value), &size);
-    if (reading.status != ERROR_SUCCESS) {
-        reading.failure = SlateModeReading::Failure::QueryValue;
-    } else if (reading.type != REG_DWORD) {
-        reading.failure = SlateModeReading::Failure::WrongType;
-    }
-    return reading;
+    UniqueRegistryKey key;
+    return OpenSlateMode(KEY_QUERY_VALUE, key);
 }

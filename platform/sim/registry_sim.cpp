@@ -205,6 +205,12 @@ std::string Describe(HKEY handle) {
     return text;
 }
 
+// The key a call names, as the journal shows it: the handle's path and the subkey under it.
+std::string DescribeSubKey(HKEY handle, const std::string& subKey) {
+    const std::string key = Describe(handle);
+    return subKey.empty() ? key : key + "\\" + subKey;
+}
+
 REGSAM MapGenericRights(REGSAM sam) {
     sam &= ~kWow64Flags;
     if (sam & (kGenericRead | kGenericExecute)) {
@@ -279,10 +285,7 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
                       PHKEY phkResult) {
     (void)ulOptions;
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
-    std::string target = Describe(hKey);
-    if (lpSubKey != nullptr && *lpSubKey != '\0') {
-        target = target + "\\" + lpSubKey;
-    }
+    const std::string target = DescribeSubKey(hKey, lpSubKey == nullptr ? "" : lpSubKey);
     const DWORD fault = sim::core::Enter("RegOpenKeyExA", ERROR_ACCESS_DENIED, "%s sam=0x%x",
                                          target.c_str(), static_cast<unsigned>(samDesired));
     if (phkResult == nullptr) {
@@ -410,10 +413,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpCl
     (void)lpSecurityAttributes;
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
     const std::string subKey = NarrowName(lpSubKey);
-    std::string target = Describe(hKey);
-    if (!subKey.empty()) {
-        target = target + "\\" + subKey;
-    }
+    const std::string target = DescribeSubKey(hKey, subKey);
     const DWORD fault = sim::core::Enter(
         "RegCreateKeyExW", ERROR_ACCESS_DENIED, "%s options=0x%x sam=0x%x", target.c_str(),
         static_cast<unsigned>(dwOptions), static_cast<unsigned>(samDesired));
@@ -484,10 +484,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwT
 LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
     const std::string subKey = NarrowName(lpSubKey);
-    std::string target = Describe(hKey);
-    if (!subKey.empty()) {
-        target = target + "\\" + subKey;
-    }
+    const std::string target = DescribeSubKey(hKey, subKey);
     if (const DWORD fault =
             sim::core::Enter("RegDeleteTreeW", ERROR_ACCESS_DENIED, "%s", target.c_str())) {
         return static_cast<LSTATUS>(fault);

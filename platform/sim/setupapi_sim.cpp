@@ -91,12 +91,8 @@ State& TheState() {
     return *state;
 }
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
 bool SameKey(const DEVPROPKEY& a, const DEVPROPKEY& b) {
-    return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
+    return IsEqualGUID(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
 
 BOOL Fail(DWORD code) {
@@ -132,7 +128,7 @@ bool InSet(const SetSlot& set, const Device& device) {
         return false;
     }
     if ((set.flags & DIGCF_ALLCLASSES) == 0 &&
-        !SameGuid(set.interfaceClass, device.interfaceClass)) {
+        !IsEqualGUID(set.interfaceClass, device.interfaceClass)) {
         return false;
     }
     bool existed = false;
@@ -285,14 +281,14 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     }
     State& state = TheState();
     for (const EnumFailure& failure : state.enumFailures) {
-        if (failure.memberIndex == MemberIndex && SameGuid(failure.interfaceClass, shown)) {
+        if (failure.memberIndex == MemberIndex && IsEqualGUID(failure.interfaceClass, shown)) {
             return Fail(failure.code);
         }
     }
     DWORD index = 0;
     std::size_t first = 0;
     const bool resume = onlyDevice == 0 && set->cursorValid && MemberIndex >= set->cursorIndex &&
-                        SameGuid(set->cursorClass, shown);
+                        IsEqualGUID(set->cursorClass, shown);
     if (resume) {
         index = set->cursorIndex;
         first = set->cursorDevice;
@@ -300,7 +296,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     for (std::size_t i = first; i < state.devices.size(); ++i) {
         const Device& device = state.devices[i];
         const ULONG_PTR id = i + 1;
-        if (!InSet(*set, device) || !SameGuid(device.interfaceClass, shown) ||
+        if (!InSet(*set, device) || !IsEqualGUID(device.interfaceClass, shown) ||
             (onlyDevice != 0 && onlyDevice != id)) {
             continue;
         }

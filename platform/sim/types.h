@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -64,6 +65,9 @@ struct GUID {
     WORD Data3;
     BYTE Data4[8];
 };
+inline bool IsEqualGUID(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 // Error codes
 #define ERROR_SUCCESS 0L

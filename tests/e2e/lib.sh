@@ -130,6 +130,24 @@ service_state() {
   wine sc query "$1" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $3 }'
 }
 
+# eventually SECONDS COMMAND...: true once COMMAND is; the SCM and Wine's msi let a service
+# stop after they return.
+eventually() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+
+# msiexec ARGS...: a silent run. RC is the low byte of its status: 1603, a refused or failed
+# installation, reads 67.
+msiexec() {
+  RC=0
+  wine msiexec "$@" /qn </dev/null >/dev/null 2>&1 || RC=$?
+}
+
 # wait_for_state NAME STATE SECONDS: `net stop` returns while the service is still stopping.
 wait_for_state() {
   local deadline=$((SECONDS + $3))

@@ -17,12 +17,6 @@ folder="$PREFIX/drive_c/Program Files/hingeflow"
 # checked where the package writes them.
 PROFILE_KEY='HKLM\SYSTEM\CurrentControlSet\Hardware Profiles\Current\System\CurrentControlSet'
 
-# msiexec ARGS...: a silent run. RC is the low byte of its status: 1603, a refused or failed
-# installation, reads 67.
-msiexec() {
-  RC=0
-  wine msiexec "$@" /qn </dev/null >/dev/null 2>&1 || RC=$?
-}
 configuration() {
   local name
   for name in HingeflowTriggerDevice BuiltInHIDKeyboardNumber HingeflowServiceLogPath; do
@@ -42,15 +36,6 @@ installed_versions() {
                                $2 == "DisplayVersion" && name == "hingeflow" { print $4 }'
 }
 service_process_alive() { prefix_processes "$PREFIX" | grep 'hingeflow\\hingeflow.exe' >/dev/null; }
-# eventually SECONDS COMMAND...: Wine's msi asks the service to stop and does not wait for it.
-eventually() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.2
-  done
-}
 service_gone() { ! service_process_alive && key_absent "$SERVICE_KEY"; }
 EVENT_SOURCE_KEY='HKLM\System\CurrentControlSet\Services\EventLog\Application\HingeflowService'
 

@@ -37,14 +37,6 @@ struct DeviceEvent {
 std::mutex g_pendingLock;
 std::optional<DeviceEvent> g_pending;
 
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static Handle Null() { return nullptr; }
-    static bool IsValid(Handle h) { return h != nullptr; }
-    static void Close(Handle h) { CloseHandle(h); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-
 void HandOver(SC_HANDLE service, DWORD type, const DEV_BROADCAST_HDR& header) {
     if (header.dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
         header.dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) ||
@@ -177,8 +169,8 @@ private:
         return 0;
     }
 
-    UniqueKernelHandle ready_;
-    UniqueKernelHandle bridge_;
+    UniqueKernelObject ready_;
+    UniqueKernelObject bridge_;
     DWORD bridgeId_ = 0;
 };
 

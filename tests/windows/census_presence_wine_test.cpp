@@ -27,10 +27,6 @@ constexpr const wchar_t* kWindowsMouse = L"HID-compliant mouse";
 constexpr const wchar_t* kWindowsKeyboard = L"HID Keyboard Device";
 constexpr const wchar_t* kWineDefault = L"Wine HID device";
 
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 class CensusOnWine : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -46,13 +42,13 @@ protected:
 };
 
 TEST_F(CensusOnWine, InterfaceClassesAreTheSdkOnes) {
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(kKeyboardKind), GUID_DEVINTERFACE_KEYBOARD));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(kMouseKind), GUID_DEVINTERFACE_MOUSE));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(kHidKind), GUID_DEVINTERFACE_HID));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(kUsbHubKind), GUID_DEVINTERFACE_USB_HUB));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(kUsbDeviceKind), GUID_DEVINTERFACE_USB_DEVICE));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(5), GUID_DEVINTERFACE_KEYBOARD));
-    EXPECT_TRUE(SameGuid(GetDeviceInterfaceGuid(-1), GUID_DEVINTERFACE_KEYBOARD));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(kKeyboardKind), GUID_DEVINTERFACE_KEYBOARD));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(kMouseKind), GUID_DEVINTERFACE_MOUSE));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(kHidKind), GUID_DEVINTERFACE_HID));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(kUsbHubKind), GUID_DEVINTERFACE_USB_HUB));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(kUsbDeviceKind), GUID_DEVINTERFACE_USB_DEVICE));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(5), GUID_DEVINTERFACE_KEYBOARD));
+    EXPECT_TRUE(IsEqualGUID(GetDeviceInterfaceGuid(-1), GUID_DEVINTERFACE_KEYBOARD));
 }
 
 TEST_F(CensusOnWine, CountsDevicesDescribedAsWindowsDescribesThem) {

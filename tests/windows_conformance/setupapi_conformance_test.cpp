@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -19,10 +18,6 @@ namespace {
 
 constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 constexpr DWORD kUntouched = 0xdeadbeef;
-
-bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
 
 union DetailBuffer {
     SP_DEVICE_INTERFACE_DETAIL_DATA_W head;
@@ -88,7 +83,7 @@ TEST_F(SetupApiConformance, EachInputClassHoldsOneInterfaceThenNoMoreItems) {
         SP_DEVICE_INTERFACE_DATA data{};
         data.cbSize = sizeof data;
         EXPECT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, 0, &data));
-        EXPECT_TRUE(SameGuid(data.InterfaceClassGuid, *interfaceClass));
+        EXPECT_TRUE(IsEqualGUID(data.InterfaceClassGuid, *interfaceClass));
         SetLastError(kUntouched);
         EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, interfaceClass, 1, &data));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
