@@ -9,7 +9,8 @@ namespace {
 
 constexpr DWORD kTextCapacity = 2048;
 
-enum class Reporting { Log, Quiet };
+// LogUnlessAbsent: for a value most machines never set, whose absence is no news.
+enum class Reporting { Log, LogUnlessAbsent, Quiet };
 
 // Records why a read failed, for the callers that explain rather than log.
 bool Refuse(ConfigProblem* problem, ConfigFailure failure, LSTATUS status, DWORD type) {
@@ -24,7 +25,7 @@ bool Refuse(ConfigProblem* problem, ConfigFailure failure, LSTATUS status, DWORD
 // and recorded in `problem` when one is given.
 bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType, BYTE* buffer,
                DWORD capacity, Reporting reporting, DWORD& size, ConfigProblem* problem) {
-    const bool log = reporting == Reporting::Log;
+    const bool log = reporting != Reporting::Quiet;
     UniqueRegistryKey key;
     LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_CONFIG, subKeyPath, 0, KEY_READ, key.receive());
     if (status != ERROR_SUCCESS) {
@@ -38,7 +39,7 @@ bool ReadValue(const char* subKeyPath, const char* valueName, DWORD expectedType
     status = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS) {
         key.reset();
-        if (log) {
+        if (log && !(reporting == Reporting::LogUnlessAbsent && status == ERROR_FILE_NOT_FOUND)) {
             LogVerbose("query value (%s) failed: %d", valueName, static_cast<int>(status));
         }
         return Refuse(problem, ConfigFailure::QueryValue, status, REG_NONE);
@@ -115,6 +116,10 @@ std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName)
 
 DWORD ReadConfigDword(const char* subKeyPath, const char* valueName) {
     return ReadNumber(subKeyPath, valueName, Reporting::Log, nullptr);
+}
+
+DWORD ReadConfigDwordUnlessAbsent(const char* subKeyPath, const char* valueName) {
+    return ReadNumber(subKeyPath, valueName, Reporting::LogUnlessAbsent, nullptr);
 }
 
 ConfigText ExplainConfigString(const char* subKeyPath, const char* valueName) {

@@ -6,16 +6,19 @@
 
 #include <string>
 
-// The subkey every caller passes, and the three values read under it.
+// The subkey every caller passes, and the values read under it.
 constexpr const char* kConfigKeyPath = "System\\CurrentControlSet";
 constexpr const char* kTriggerDeviceValue = "HingeflowTriggerDevice";
 constexpr const char* kBuiltInKeyboardNumberValue = "BuiltInHIDKeyboardNumber";
 constexpr const char* kLogPathValue = "HingeflowServiceLogPath";
+constexpr const char* kExternalDevicesOnlyValue = "HingeflowExternalDevicesOnly";
 
 // REG_SZ text up to its first zero byte; logs each failure.
 std::string ReadConfigString(const char* subKeyPath, const char* valueName);
 // REG_DWORD bits as stored; logs each failure.
 DWORD ReadConfigDword(const char* subKeyPath, const char* valueName);
+// As ReadConfigDword, but a value that does not exist is not logged.
+DWORD ReadConfigDwordUnlessAbsent(const char* subKeyPath, const char* valueName);
 // As ReadConfigString, but never writes to the log: the log's own start-up uses it.
 std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName);
 

@@ -7,6 +7,7 @@
 #include "trigger/presence_check.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -227,6 +228,7 @@ std::string ConfigProblemWords(const ConfigProblem& problem, DWORD expectedType)
 
 struct Decision {
     Trigger trigger = Trigger::Combined;
+    bool externalOnly = false;
     std::int32_t builtInKeyboards = 0;
     std::int32_t mice = 0;
     std::int32_t keyboards = 0;
@@ -236,9 +238,13 @@ struct Decision {
 Decision Decide(const StatusFacts& facts) {
     Decision decision;
     decision.trigger = SelectTrigger(LowerCaseTriggerDevice(facts.triggerDevice.text));
-    decision.builtInKeyboards = BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value);
+    decision.externalOnly = ExternalDevicesOnlyFrom(facts.externalDevicesOnly);
+    decision.builtInKeyboards =
+        decision.externalOnly ? 0 : BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value);
+    const CensusScope scope =
+        decision.externalOnly ? CensusScope::ExternalOnly : CensusScope::AllDevices;
     for (const DeviceFacts& device : facts.devices) {
-        if (IsCounted(device.verdict)) {
+        if (IsCounted(device.verdict, device.container, scope)) {
             ++(device.kind == kMouseKind ? decision.mice : decision.keyboards);
         }
     }
@@ -259,15 +265,18 @@ const char* TriggerCode(Trigger trigger) {
 }
 
 std::string TriggerRule(const Decision& decision) {
-    const std::string builtIn = std::to_string(decision.builtInKeyboards);
+    const std::string keyboards =
+        decision.externalOnly
+            ? std::string("at least 1 counted keyboard")
+            : "more counted keyboards than the " + std::to_string(decision.builtInKeyboards) +
+                  " built in";
     switch (decision.trigger) {
     case Trigger::Mouse:
         return "at least 1 counted mouse";
     case Trigger::Keyboard:
-        return "more counted keyboards than the " + builtIn + " built in";
+        return keyboards;
     default:
-        return "at least 1 counted mouse and more counted keyboards than the " + builtIn +
-               " built in";
+        return "at least 1 counted mouse and " + keyboards;
     }
 }
 
@@ -308,6 +317,10 @@ StepNames NamesOf(CensusStep step) {
         return {"matchingDeviceId", "matching device ID"};
     case CensusStep::InfName:
         return {"infName", "INF name"};
+    case CensusStep::InLocalMachineContainer:
+        return {"inLocalMachineContainer", "DEVPKEY_Device_InLocalMachineContainer"};
+    case CensusStep::ContainerId:
+        return {"containerId", "DEVPKEY_Device_ContainerId"};
     default:
         return {"none", "data"};
     }
@@ -337,6 +350,42 @@ std::string DeviceReason(const DeviceFacts& device) {
                          step +
                          (device.error == ERROR_NOT_FOUND ? " is not set" : " cannot be read"),
                      device.error);
+}
+
+const char* ContainerCode(CensusContainer container) {
+    switch (container) {
+    case CensusContainer::Attached:
+        return "attached";
+    case CensusContainer::BuiltIn:
+        return "builtIn";
+    default:
+        return "unknown";
+    }
+}
+
+std::string ContainerWords(const DeviceFacts& device) {
+    switch (device.container) {
+    case CensusContainer::Attached:
+        return "attached (its own container)";
+    case CensusContainer::BuiltIn:
+        return "built in (this machine's container)";
+    default:
+        return std::string("unknown: ") + NamesOf(device.containerStep).words + ", error " +
+               std::to_string(device.containerError);
+    }
+}
+
+bool CountedExternalOnly(const DeviceFacts& device) {
+    return IsCounted(device.verdict, device.container, CensusScope::ExternalOnly);
+}
+
+std::string GuidText(const GUID& guid) {
+    char text[39];
+    std::snprintf(text, sizeof text, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                  static_cast<unsigned long>(guid.Data1), static_cast<unsigned>(guid.Data2),
+                  static_cast<unsigned>(guid.Data3), guid.Data4[0], guid.Data4[1], guid.Data4[2],
+                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    return text;
 }
 
 // --- Plain words ----------------------------------------------------------------------------
@@ -416,13 +465,24 @@ std::string StatusTextOf(const StatusFacts& facts) {
     const std::string numberProblem =
         ConfigProblemWords(facts.builtInKeyboardNumber.problem, REG_DWORD);
     const std::string builtIn = Counted(decision.builtInKeyboards, "built-in keyboard");
-    if (!numberProblem.empty()) {
+    if (decision.externalOnly) {
+        Line(out, "  BuiltInHIDKeyboardNumber: not used: external devices only");
+    } else if (!numberProblem.empty()) {
         Line(out, "  BuiltInHIDKeyboardNumber: " + numberProblem + ", so " + builtIn);
     } else if (static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value) {
         Line(out, "  BuiltInHIDKeyboardNumber: " +
                       std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn);
     } else {
         Line(out, "  BuiltInHIDKeyboardNumber: " + builtIn);
+    }
+    const std::string modeProblem =
+        ConfigProblemWords(facts.externalDevicesOnly.problem, REG_DWORD);
+    const std::string mode = std::string("  ") + kExternalDevicesOnlyValue + ": ";
+    if (!modeProblem.empty()) {
+        Line(out, mode + modeProblem + ", so all devices count");
+    } else {
+        Line(out, mode + std::to_string(facts.externalDevicesOnly.value) +
+                      (decision.externalOnly ? ", external devices only" : ", so all devices count"));
     }
     const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
     if (!logProblem.empty()) {
@@ -439,6 +499,12 @@ std::string StatusTextOf(const StatusFacts& facts) {
     for (const DeviceFacts& device : facts.devices) {
         Line(out, DeviceHeading(device));
         Line(out, "    " + DeviceReason(device));
+        if (device.container != CensusContainer::NotRead) {
+            Line(out, "    container: " + ContainerWords(device));
+        }
+        Line(out, std::string("    with external devices only: ") +
+                      (CountedExternalOnly(device) ? "counted" : "not counted") +
+                      "; without: " + (IsCounted(device.verdict) ? "counted" : "not counted"));
     }
     for (const auto& [kind, listing] : {std::make_pair(kKeyboardKind, &facts.keyboardListing),
                                         std::make_pair(kMouseKind, &facts.mouseListing)}) {
@@ -451,8 +517,9 @@ std::string StatusTextOf(const StatusFacts& facts) {
     }
     Line(out, "");
 
-    Line(out, std::string("Decision, under the ") + TriggerCode(decision.trigger) +
-                  " trigger: external input is " + TriggerRule(decision));
+    Line(out, std::string("Decision, under the ") + TriggerCode(decision.trigger) + " trigger" +
+                  (decision.externalOnly ? ", external devices only" : "") +
+                  ": external input is " + TriggerRule(decision));
     Line(out, "  counted now: " + Counted(decision.mice, "mouse", "mice") + ", " +
                   Counted(decision.keyboards, "keyboard"));
     Line(out, std::string("  external input: ") + (decision.externalInput ? "yes" : "no"));
@@ -569,10 +636,11 @@ void ServiceJson(JsonWriter& json, const StatusFacts& facts) {
     json.Problem(problem.Exists() ? Words(problem) : std::string(), problem.error).End('}');
 }
 
-// `derivedKey`, when given, is what the service makes of the value.
-void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
-                const ConfigProblem& problem, DWORD expectedType, const char* derivedKey,
-                const std::string& derived) {
+// `derivedKey`, when given, is what the service makes of the value. The object is left open for
+// the caller's own fields.
+JsonWriter& ConfigJson(JsonWriter& json, const char* name, const std::string& value,
+                       const ConfigProblem& problem, DWORD expectedType, const char* derivedKey,
+                       const std::string& derived) {
     json.Begin(name, '{')
         .Field("value", value)
         .Field("readable", Json(problem.failure == ConfigFailure::None))
@@ -582,7 +650,12 @@ void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
     if (derivedKey != nullptr) {
         json.Field(derivedKey, derived);
     }
-    json.End('}');
+    return json;
+}
+
+// Where the value in force comes from: the configuration key, or the default when it gives none.
+std::string SourceJson(const ConfigProblem& problem) {
+    return Json(std::string(problem.failure == ConfigFailure::None ? "configuration" : "default"));
 }
 
 void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
@@ -600,6 +673,14 @@ void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
         .Field("error", JsonOr(device.verdict == CensusVerdict::Unreadable && device.error != 0,
                                Json(device.error)))
         .Field("reason", Json(DeviceReason(device)))
+        .Field("inLocalMachineContainer",
+               device.inLocalMachineContainer ? Json(*device.inLocalMachineContainer) : "null")
+        .Field("containerId", device.containerId ? Json(GuidText(*device.containerId)) : "null")
+        .Field("container", JsonOr(device.container != CensusContainer::NotRead,
+                                   Json(std::string(ContainerCode(device.container)))))
+        .Field("containerReason", JsonOr(device.container != CensusContainer::NotRead,
+                                         Json(ContainerWords(device))))
+        .Field("countedExternalOnly", Json(CountedExternalOnly(device)))
         .End('}');
 }
 
@@ -624,12 +705,21 @@ std::string StatusJsonOf(const StatusFacts& facts) {
     json.Begin("configuration", '{');
     ConfigJson(json, kTriggerDeviceValue, Json(facts.triggerDevice.text),
                facts.triggerDevice.problem, REG_SZ, "trigger",
-               Json(std::string(TriggerCode(decision.trigger))));
+               Json(std::string(TriggerCode(decision.trigger))))
+        .End('}');
     ConfigJson(json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
                facts.builtInKeyboardNumber.problem, REG_DWORD, "builtInKeyboards",
-               Json(static_cast<DWORD>(decision.builtInKeyboards)));
+               Json(static_cast<DWORD>(BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value))))
+        .Field("used", Json(!decision.externalOnly))
+        .End('}');
     ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem, REG_SZ,
-               nullptr, std::string());
+               nullptr, std::string())
+        .End('}');
+    ConfigJson(json, kExternalDevicesOnlyValue, Json(facts.externalDevicesOnly.value),
+               facts.externalDevicesOnly.problem, REG_DWORD, "externalDevicesOnly",
+               Json(decision.externalOnly))
+        .Field("source", SourceJson(facts.externalDevicesOnly.problem))
+        .End('}');
     json.End('}');
 
     json.Begin("log", '{')
@@ -655,6 +745,7 @@ std::string StatusJsonOf(const StatusFacts& facts) {
     json.Begin("decision", '{')
         .Field("trigger", Json(std::string(TriggerCode(decision.trigger))))
         .Field("builtInKeyboards", Json(static_cast<DWORD>(decision.builtInKeyboards)))
+        .Field("externalDevicesOnly", Json(decision.externalOnly))
         .Field("mice", Json(static_cast<DWORD>(decision.mice)))
         .Field("keyboards", Json(static_cast<DWORD>(decision.keyboards)))
         .Field("externalInput", Json(decision.externalInput))
