@@ -1,6 +1,7 @@
 #include "trigger/presence_check.h"
 
 #include "config/config_values.h"
+#include "platform/device_properties.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
 #include "tests/presence/guid_text.h"
@@ -8,6 +9,8 @@
 #include "tests/support/sim_test.h"
 #include "trigger/input_census.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,7 +44,8 @@ void ExpectPauses(int pauses) {
 std::vector<std::string> CheckLines(const LogCapture& log) {
     std::vector<std::string> lines;
     for (const std::string& m : log.Messages()) {
-        if (m.rfind("built-in", 0) == 0 || m.rfind("mouse number", 0) == 0) {
+        if (m.rfind("built-in", 0) == 0 || m.rfind("mouse number", 0) == 0 ||
+            m.rfind("external", 0) == 0) {
             lines.push_back(m);
         }
     }
@@ -108,6 +112,106 @@ TEST_F(PresenceCheckTest, SelectsTriggerRetriesAndLogs) {
         EXPECT_EQ(Censuses(kMouseKind), c.mouseCensuses);
         EXPECT_EQ(Censuses(kKeyboardKind), c.keyboardCensuses);
         EXPECT_EQ(CheckLines(log), c.lines);
+    }
+}
+
+// Convertibles as Windows places their devices: built in, or in a container of their own.
+TEST_F(PresenceCheckTest, ExternalDevicesOnlyCountsWhatIsOutsideTheMachine) {
+    constexpr GUID kOwn = {0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const GUID& machine = device_property::kMachineContainer;
+    const std::vector<std::string> on = {"external devices only"};
+    const struct {
+        const char* name;
+        std::optional<DWORD> mode;
+        std::string trigger;
+        std::vector<const GUID*> keyboards, mice; // null: no container data
+        bool attached;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"button keyboard and an attached one, the number ignored", 1, "keyboard",
+         {&machine, &kOwn}, {}, true, on},
+        {"button keyboard alone", 1, "keyboard", {&machine}, {}, false, on},
+        {"touchpad and an attached mouse", 1, "mouse", {}, {&machine, &kOwn}, true, on},
+        {"touchpad alone", 1, "mouse", {}, {&machine}, false, on},
+        {"a cover in the machine's container", 1, "", {&machine, &machine}, {&machine}, false,
+         {"external devices only", "mouse number: 0, keyboard number: 0"}},
+        {"containers that cannot be told count", 1, "keyboard", {nullptr}, {}, true, on},
+        {"mode 0: the number, as ever", 0, "keyboard", {&machine, &kOwn}, {}, false,
+         {"built-in keyboards number: 2"}},
+        {"mode 2: likewise", 2, "mouse", {}, {&machine}, true, {"built-in keyboards number: 2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        SetTrigger(c.trigger);
+        SetBuiltIn(2);
+        if (c.mode) {
+            sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                  *c.mode);
+        }
+        for (const GUID* container : c.keyboards) {
+            const int id = sim::AddHidKeyboard();
+            if (container != nullptr) {
+                sim::PlaceInContainer(id, *container);
+            }
+        }
+        for (const GUID* container : c.mice) {
+            sim::PlaceInContainer(sim::AddHidMouse(), *container);
+        }
+        LogCapture log;
+        EXPECT_EQ(IsExternalInputAttached(), c.attached);
+        EXPECT_EQ(CheckLines(log), c.lines);
+        // In the mode the number is not even read.
+        const std::vector<std::string> queries = sim::CallsTo("RegQueryValueExA");
+        EXPECT_EQ(std::count_if(queries.begin(), queries.end(),
+                                [](const std::string& q) {
+                                    return q.find(kBuiltInKeyboardNumberValue) != std::string::npos;
+                                }) == 0,
+                  c.mode == 1u);
+    }
+}
+
+// With the mode off the census makes today's calls, whatever container data the devices carry.
+TEST_F(PresenceCheckTest, ModeOffMakesTodaysCensusCalls) {
+    const auto censusCalls = [](const std::function<void()>& mode, bool containers) {
+        sim::Reset();
+        SetBuiltIn(1);
+        mode();
+        const int ids[] = {sim::AddHidKeyboard(), sim::AddHidKeyboard(L"HID-Tastatur"),
+                           sim::AddHidMouse(L"Contoso Touchpad")};
+        sim::InstallDriver(ids[1], L"HID_DEVICE_SYSTEM_KEYBOARD", L"keyboard.inf");
+        for (const int id : ids) {
+            if (containers) {
+                sim::PlaceInContainer(id, device_property::kMachineContainer);
+            }
+        }
+        sim::ClearJournal();
+        EXPECT_FALSE(IsExternalInputAttached());
+        std::vector<std::string> calls;
+        for (const sim::Call& call : sim::Journal()) {
+            if (call.op.rfind("SetupDi", 0) == 0) {
+                calls.push_back(call.op + "(" + call.args + ")");
+            }
+        }
+        return calls;
+    };
+    const auto set = [](DWORD type, std::vector<BYTE> data) {
+        return [type, data] {
+            sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                  type, data);
+        };
+    };
+    const std::vector<std::string> today = censusCalls([] {}, false);
+    ASSERT_FALSE(today.empty());
+    for (const auto& [name, mode] :
+         std::vector<std::pair<const char*, std::function<void()>>>{
+             {"absent", [] {}},
+             {"0", set(REG_DWORD, {0, 0, 0, 0})},
+             {"2", set(REG_DWORD, {2, 0, 0, 0})},
+             {"1 as text", set(REG_SZ, {'1', 0})},
+             {"1 in 8 bytes", set(REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0})}}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(censusCalls(mode, true), today);
     }
 }
 
