@@ -43,16 +43,24 @@ check "the configuration as the service reads it" equals \
   'Configuration (HKEY_CURRENT_CONFIG\System\CurrentControlSet):
   HingeflowTriggerDevice: "keyboard", the keyboard trigger
   BuiltInHIDKeyboardNumber: 0 built-in keyboards
+  HingeflowExternalDevicesOnly: absent (error 2), so all devices count
   HingeflowServiceLogPath: "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
   "$(section Configuration)"
+# Wine gives no device a container.
 check "the test keyboard counted, Wine's own devices not, with the reason" equals \
   'Devices:
   keyboard 0: "Wine HID device"
     not counted: not described as the standard HID keyboard in English, and its matching device ID is not set (error 1168)
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: not counted; without: not counted
   keyboard 1: "HID Keyboard Device"
     counted: described as Windows describes the standard HID keyboard in English
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: counted; without: counted
   mouse 0: "Wine HID device"
-    not counted: not described as the standard HID mouse in English, and its matching device ID is not set (error 1168)' \
+    not counted: not described as the standard HID mouse in English, and its matching device ID is not set (error 1168)
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: not counted; without: not counted' \
   "$(section Devices)"
 check "the decision" equals \
   'Decision, under the keyboard trigger: external input is more counted keyboards than the 0 built in
