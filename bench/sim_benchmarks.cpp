@@ -6,6 +6,7 @@
 #include "tests/support/counting_new.h"
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
+#include "platform/device_properties.h"
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
@@ -45,8 +46,10 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
     }
 }
 
-// A convertible with its built-in keyboard and touchpad, and one external USB keyboard.
-void SeedConvertibleWithExternalKeyboard() {
+// A convertible with its built-in keyboard and touchpad, and one external USB keyboard. External
+// only, Windows places the first two in the machine's container and the keyboard, with a
+// pointing stick, in its own: the touchpad then no longer counts, and the stick does.
+void SeedConvertibleWithExternalKeyboard(bool externalOnly = false) {
     sim::Reset();
     sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
     sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, "both");
@@ -54,6 +57,14 @@ void SeedConvertibleWithExternalKeyboard() {
     sim::AddHidKeyboard();
     sim::AddHidMouse();
     sim::AddHidKeyboard();
+    if (externalOnly) {
+        constexpr GUID kCover = {0x1234, 0x5678, 0x9abc, {1, 2, 3, 4, 5, 6, 7, 8}};
+        sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue, 1);
+        sim::PlaceInContainer(1, device_property::kMachineContainer);
+        sim::PlaceInContainer(2, device_property::kMachineContainer);
+        sim::PlaceInContainer(3, kCover);
+        sim::PlaceInContainer(sim::AddHidMouse(), kCover);
+    }
 }
 
 std::vector<std::string> JournalOps() {
@@ -65,14 +76,14 @@ std::vector<std::string> JournalOps() {
 }
 
 // The baseline is only fair if it makes exactly the calls the decision makes.
-bool BaselineMatchesDecision() {
-    SeedConvertibleWithExternalKeyboard();
+bool BaselineMatchesDecision(bool externalOnly) {
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     HingeflowService service;
     service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
     const std::vector<std::string> decision = JournalOps();
     const std::vector<DWORD> decisionWrites = sim::DwordWritesTo(kSlateModeValue);
 
-    SeedConvertibleWithExternalKeyboard();
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     const bool written = bare::Decision();
     const std::vector<std::string> baseline = JournalOps();
     const std::vector<DWORD> baselineWrites = sim::DwordWritesTo(kSlateModeValue);
@@ -86,14 +97,14 @@ bool BaselineMatchesDecision() {
                          i < baseline.size() ? baseline[i].c_str() : "-");
         }
     } else {
-        std::printf("decision and baseline both make the same %zu platform calls\n",
-                    decision.size());
+        std::printf("decision and baseline both make the same %zu platform calls%s\n",
+                    decision.size(), externalOnly ? ", external devices only" : "");
     }
     return same;
 }
 
-void BM_DecisionPath(benchmark::State& state) {
-    SeedConvertibleWithExternalKeyboard();
+void DecisionPath(benchmark::State& state, bool externalOnly, const char* name) {
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     sim::SetJournalEnabled(false);
     HingeflowService service;
     long allocations = 0;
@@ -104,12 +115,21 @@ void BM_DecisionPath(benchmark::State& state) {
         }
         allocations = scope.Count();
     }
-    ReportAllocations(state, "BM_DecisionPath", allocations, false);
+    ReportAllocations(state, name, allocations, false);
+}
+
+void BM_DecisionPath(benchmark::State& state) {
+    DecisionPath(state, false, "BM_DecisionPath");
 }
 BENCHMARK(BM_DecisionPath);
 
-void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
-    SeedConvertibleWithExternalKeyboard();
+void BM_DecisionPathExternalOnly(benchmark::State& state) {
+    DecisionPath(state, true, "BM_DecisionPathExternalOnly");
+}
+BENCHMARK(BM_DecisionPathExternalOnly);
+
+void DecisionPlatformCallsOnly(benchmark::State& state, bool externalOnly, const char* name) {
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     sim::SetJournalEnabled(false);
     long allocations = 0;
     {
@@ -119,14 +139,29 @@ void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
         }
         allocations = scope.Count();
     }
-    ReportAllocations(state, "BM_DecisionPlatformCallsOnly", allocations, false);
+    ReportAllocations(state, name, allocations, false);
+}
+
+void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
+    DecisionPlatformCallsOnly(state, false, "BM_DecisionPlatformCallsOnly");
 }
 BENCHMARK(BM_DecisionPlatformCallsOnly);
 
-void SeedMice(int interfaces) {
+void BM_DecisionPlatformCallsOnlyExternalOnly(benchmark::State& state) {
+    DecisionPlatformCallsOnly(state, true, "BM_DecisionPlatformCallsOnlyExternalOnly");
+}
+BENCHMARK(BM_DecisionPlatformCallsOnlyExternalOnly);
+
+// External only, every mouse is placed outside the machine: each costs its one more read.
+void SeedMice(int interfaces, bool externalOnly = false) {
     sim::Reset();
     for (int i = 0; i < interfaces; ++i) {
-        sim::AddHidMouse();
+        const int id = sim::AddHidMouse();
+        if (externalOnly) {
+            GUID container{};
+            container.Data1 = static_cast<decltype(container.Data1)>(id);
+            sim::PlaceInContainer(id, container);
+        }
     }
     sim::SetJournalEnabled(false);
 }
@@ -151,6 +186,27 @@ void BM_Census(benchmark::State& state) {
     ReportAllocations(state, "BM_Census/" + std::to_string(interfaces), allocations, true);
 }
 BENCHMARK(BM_Census)->RangeMultiplier(10)->Range(1, 1000)->Complexity(benchmark::oN);
+
+void BM_CensusExternalOnly(benchmark::State& state) {
+    const int interfaces = static_cast<int>(state.range(0));
+    SeedMice(interfaces, true);
+    long allocations = 0;
+    std::int32_t count = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            count = CountInputDevices(kMouseKind, CensusScope::ExternalOnly);
+            benchmark::DoNotOptimize(count);
+        }
+        allocations = scope.Count();
+    }
+    if (count != interfaces) {
+        state.SkipWithError("census miscounted");
+    }
+    ReportAllocations(state, "BM_CensusExternalOnly/" + std::to_string(interfaces), allocations,
+                      true);
+}
+BENCHMARK(BM_CensusExternalOnly)->RangeMultiplier(10)->Range(1, 1000);
 
 void BM_CensusPlatformCallsOnly(benchmark::State& state) {
     const int interfaces = static_cast<int>(state.range(0));
@@ -262,7 +318,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
     }
-    if (!BaselineMatchesDecision()) {
+    if (!BaselineMatchesDecision(false) || !BaselineMatchesDecision(true)) {
         return 2;
     }
     benchmark::RunSpecifiedBenchmarks();
