@@ -265,11 +265,10 @@ const char* TriggerCode(Trigger trigger) {
 }
 
 std::string TriggerRule(const Decision& decision) {
-    const std::string keyboards =
-        decision.externalOnly
-            ? std::string("at least 1 counted keyboard")
-            : "more counted keyboards than the " + std::to_string(decision.builtInKeyboards) +
-                  " built in";
+    const std::string keyboards = decision.externalOnly
+                                      ? std::string("at least 1 counted keyboard")
+                                      : "more counted keyboards than the " +
+                                            std::to_string(decision.builtInKeyboards) + " built in";
     switch (decision.trigger) {
     case Trigger::Mouse:
         return "at least 1 counted mouse";
@@ -481,8 +480,9 @@ std::string StatusTextOf(const StatusFacts& facts) {
     if (!modeProblem.empty()) {
         Line(out, mode + modeProblem + ", so all devices count");
     } else {
-        Line(out, mode + std::to_string(facts.externalDevicesOnly.value) +
-                      (decision.externalOnly ? ", external devices only" : ", so all devices count"));
+        Line(out,
+             mode + std::to_string(facts.externalDevicesOnly.value) +
+                 (decision.externalOnly ? ", external devices only" : ", so all devices count"));
     }
     const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
     if (!logProblem.empty()) {
@@ -678,8 +678,8 @@ void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
         .Field("containerId", device.containerId ? Json(GuidText(*device.containerId)) : "null")
         .Field("container", JsonOr(device.container != CensusContainer::NotRead,
                                    Json(std::string(ContainerCode(device.container)))))
-        .Field("containerReason", JsonOr(device.container != CensusContainer::NotRead,
-                                         Json(ContainerWords(device))))
+        .Field("containerReason",
+               JsonOr(device.container != CensusContainer::NotRead, Json(ContainerWords(device))))
         .Field("countedExternalOnly", Json(CountedExternalOnly(device)))
         .End('}');
 }
@@ -707,9 +707,10 @@ std::string StatusJsonOf(const StatusFacts& facts) {
                facts.triggerDevice.problem, REG_SZ, "trigger",
                Json(std::string(TriggerCode(decision.trigger))))
         .End('}');
-    ConfigJson(json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
-               facts.builtInKeyboardNumber.problem, REG_DWORD, "builtInKeyboards",
-               Json(static_cast<DWORD>(BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value))))
+    ConfigJson(
+        json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
+        facts.builtInKeyboardNumber.problem, REG_DWORD, "builtInKeyboards",
+        Json(static_cast<DWORD>(BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value))))
         .Field("used", Json(!decision.externalOnly))
         .End('}');
     ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem, REG_SZ,

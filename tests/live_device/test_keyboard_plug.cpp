@@ -122,10 +122,9 @@ bool Place(HDEVINFO set, SP_DEVINFO_DATA& device, Container container) {
     return SetupDiSetDevicePropertyW(set, &device, &device_property::kContainerId,
                                      DEVPROP_TYPE_GUID, reinterpret_cast<const BYTE*>(&id),
                                      sizeof id, 0) &&
-           SetupDiSetDevicePropertyW(set, &device, &device_property::kInLocalMachineContainer,
-                                     DEVPROP_TYPE_BOOLEAN,
-                                     reinterpret_cast<const BYTE*>(&inMachine), sizeof inMachine,
-                                     0);
+           SetupDiSetDevicePropertyW(
+               set, &device, &device_property::kInLocalMachineContainer, DEVPROP_TYPE_BOOLEAN,
+               reinterpret_cast<const BYTE*>(&inMachine), sizeof inMachine, 0);
 }
 
 int Plug(DWORD keyboardDelayMs, bool usbInterface, Container container = Container::NotSet) {

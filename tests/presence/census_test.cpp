@@ -327,6 +327,7 @@ TEST_F(CensusTest, ExternalOnlyLeavesOutWhatIsInTheMachinesContainer) {
         DWORD error;
         int reads;
     } cases[] = {
+        // clang-format off
         {"in the machine's container", {DEVPROP_TYPE_BOOLEAN, {0xff}}, {DEVPROP_TYPE_GUID, own},
          C::BuiltIn, 0, 1},
         {"outside it, whatever ContainerId says", {DEVPROP_TYPE_BOOLEAN, {0}},
@@ -349,6 +350,7 @@ TEST_F(CensusTest, ExternalOnlyLeavesOutWhatIsInTheMachinesContainer) {
          C::Unknown, ERROR_INVALID_DATA, 2},
         {"ContainerId of 17 bytes", none, {DEVPROP_TYPE_GUID, longer}, C::Unknown,
          ERROR_INSUFFICIENT_BUFFER, 2},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,7 +382,8 @@ TEST_F(CensusTest, ExternalOnlyLeavesOutWhatIsInTheMachinesContainer) {
 
     // A device that does not count is never asked where it is.
     sim::Reset();
-    sim::PlaceInContainer(sim::AddHidKeyboard(L"Contoso Keyboard"), device_property::kMachineContainer);
+    sim::PlaceInContainer(sim::AddHidKeyboard(L"Contoso Keyboard"),
+                          device_property::kMachineContainer);
     EXPECT_EQ(CountInputDevices(kKeyboardKind, CensusScope::ExternalOnly), 0);
     EXPECT_EQ(sim::CountCalls("SetupDiGetDevicePropertyW"), 1); // its matching device ID alone
 }

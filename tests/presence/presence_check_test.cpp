@@ -128,15 +128,30 @@ TEST_F(PresenceCheckTest, ExternalDevicesOnlyCountsWhatIsOutsideTheMachine) {
         bool attached;
         std::vector<std::string> lines;
     } cases[] = {
-        {"button keyboard and an attached one, the number ignored", 1, "keyboard",
-         {&machine, &kOwn}, {}, true, on},
+        {"button keyboard and an attached one, the number ignored",
+         1,
+         "keyboard",
+         {&machine, &kOwn},
+         {},
+         true,
+         on},
         {"button keyboard alone", 1, "keyboard", {&machine}, {}, false, on},
         {"touchpad and an attached mouse", 1, "mouse", {}, {&machine, &kOwn}, true, on},
         {"touchpad alone", 1, "mouse", {}, {&machine}, false, on},
-        {"a cover in the machine's container", 1, "", {&machine, &machine}, {&machine}, false,
+        {"a cover in the machine's container",
+         1,
+         "",
+         {&machine, &machine},
+         {&machine},
+         false,
          {"external devices only", "mouse number: 0, keyboard number: 0"}},
         {"containers that cannot be told count", 1, "keyboard", {nullptr}, {}, true, on},
-        {"mode 0: the number, as ever", 0, "keyboard", {&machine, &kOwn}, {}, false,
+        {"mode 0: the number, as ever",
+         0,
+         "keyboard",
+         {&machine, &kOwn},
+         {},
+         false,
          {"built-in keyboards number: 2"}},
         {"mode 2: likewise", 2, "mouse", {}, {&machine}, true, {"built-in keyboards number: 2"}},
     };
@@ -203,8 +218,7 @@ TEST_F(PresenceCheckTest, ModeOffMakesTodaysCensusCalls) {
     };
     const std::vector<std::string> today = censusCalls([] {}, false);
     ASSERT_FALSE(today.empty());
-    for (const auto& [name, mode] :
-         std::vector<std::pair<const char*, std::function<void()>>>{
+    for (const auto& [name, mode] : std::vector<std::pair<const char*, std::function<void()>>>{
              {"absent", [] {}},
              {"0", set(REG_DWORD, {0, 0, 0, 0})},
              {"2", set(REG_DWORD, {2, 0, 0, 0})},

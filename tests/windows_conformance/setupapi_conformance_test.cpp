@@ -278,8 +278,10 @@ TEST_F(SetupApiConformance, ContainerPropertiesAreMissingOrReturnedWithTheirType
         DEVPROPTYPE type;
         std::vector<BYTE> data;
     } properties[] = {
-        {"InLocalMachineContainer", device_property::kInLocalMachineContainer,
-         DEVPROP_TYPE_BOOLEAN, {static_cast<BYTE>(DEVPROP_TRUE)}},
+        {"InLocalMachineContainer",
+         device_property::kInLocalMachineContainer,
+         DEVPROP_TYPE_BOOLEAN,
+         {static_cast<BYTE>(DEVPROP_TRUE)}},
         {"ContainerId", device_property::kContainerId, DEVPROP_TYPE_GUID,
          std::vector<BYTE>(own, own + sizeof kOwn)},
     };
