@@ -7,7 +7,6 @@
 #include "trigger/presence_check.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -265,10 +264,10 @@ const char* TriggerCode(Trigger trigger) {
 }
 
 std::string TriggerRule(const Decision& decision) {
-    const std::string keyboards = decision.externalOnly
-                                      ? std::string("at least 1 counted keyboard")
-                                      : "more counted keyboards than the " +
-                                            std::to_string(decision.builtInKeyboards) + " built in";
+    std::string keyboards = decision.externalOnly
+                                ? std::string("at least 1 counted keyboard")
+                                : "more counted keyboards than the " +
+                                      std::to_string(decision.builtInKeyboards) + " built in";
     switch (decision.trigger) {
     case Trigger::Mouse:
         return "at least 1 counted mouse";
@@ -378,13 +377,27 @@ bool CountedExternalOnly(const DeviceFacts& device) {
     return IsCounted(device.verdict, device.container, CensusScope::ExternalOnly);
 }
 
+// As Windows writes a GUID, in lower case: {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}.
 std::string GuidText(const GUID& guid) {
-    char text[39];
-    std::snprintf(text, sizeof text, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                  static_cast<unsigned long>(guid.Data1), static_cast<unsigned>(guid.Data2),
-                  static_cast<unsigned>(guid.Data3), guid.Data4[0], guid.Data4[1], guid.Data4[2],
-                  guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
-    return text;
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = "{";
+    const auto append = [&](std::uint32_t value, int digits) {
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+            text.push_back(kHex[(value >> shift) & 0xF]);
+        }
+    };
+    append(static_cast<std::uint32_t>(guid.Data1), 8);
+    text.push_back('-');
+    append(guid.Data2, 4);
+    text.push_back('-');
+    append(guid.Data3, 4);
+    for (int i = 0; i < 8; ++i) {
+        if (i == 0 || i == 2) {
+            text.push_back('-');
+        }
+        append(guid.Data4[i], 2);
+    }
+    return text + "}";
 }
 
 // --- Plain words ----------------------------------------------------------------------------

@@ -109,11 +109,11 @@ struct CensusPropertyBuffers {
 using CensusVisit = void (*)(void* context, const CensusEntry& entry) noexcept;
 
 struct CensusVisitor {
-    CensusVisit visit;
-    void* context;
+    CensusVisit visit = nullptr;
+    void* context = nullptr;
     // Null for a count, which reads only what its verdict needs. Given, every property of
     // every interface is read into it and the entry's texts and container are filled.
-    CensusPropertyBuffers* readEverything;
+    CensusPropertyBuffers* readEverything = nullptr;
     // For a count: external only, the container of each counted device is read as well.
     CensusScope scope = CensusScope::AllDevices;
 };
