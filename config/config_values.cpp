@@ -35,8 +35,8 @@ bool ReadValue(const Location& location, const char* valueName, DWORD expectedTy
                DWORD capacity, Reporting reporting, DWORD& size, ConfigProblem* problem) {
     const bool log = reporting == Reporting::Log;
     UniqueRegistryKey key;
-    LSTATUS status = RegOpenKeyExA(location.hive, location.subKeyPath, 0, location.access,
-                                   key.receive());
+    LSTATUS status =
+        RegOpenKeyExA(location.hive, location.subKeyPath, 0, location.access, key.receive());
     if (status != ERROR_SUCCESS) {
         if (log) {
             LogError("open key(%s) failed: %d", location.subKeyPath, static_cast<int>(status));
@@ -171,8 +171,8 @@ bool ReadPolicy(Read read, const char* valueName, DWORD type, Reporting reportin
                 SettingOrigin& origin) {
     ConfigProblem problem;
     Value fromPolicy = read(kPolicy, valueName, Reporting::Quiet, &problem);
-    origin.policyKeyStatus = problem.failure == ConfigFailure::OpenKey ? problem.status
-                                                                       : ERROR_SUCCESS;
+    origin.policyKeyStatus =
+        problem.failure == ConfigFailure::OpenKey ? problem.status : ERROR_SUCCESS;
     if (problem.failure == ConfigFailure::None) {
         value = std::move(fromPolicy);
         origin.source = SettingSource::Policy;
@@ -194,7 +194,8 @@ Reading ReadSetting(Read read, Value Base::*field, const char* valueName, DWORD 
                     Reporting reporting) {
     Reading reading;
     if (!ReadPolicy(read, valueName, type, reporting, reading.*field, reading.origin)) {
-        reading.*field = read(Configuration(kConfigKeyPath), valueName, reporting, &reading.problem);
+        reading.*field =
+            read(Configuration(kConfigKeyPath), valueName, reporting, &reading.problem);
         reading.origin.source = reading.problem.failure == ConfigFailure::None
                                     ? SettingSource::Configuration
                                     : SettingSource::Default;
@@ -207,7 +208,8 @@ SettingText TextSetting(const char* valueName, Reporting reporting) {
 }
 
 SettingNumber NumberSetting(const char* valueName, Reporting reporting) {
-    return ReadSetting<SettingNumber>(&ReadNumber, &SettingNumber::value, valueName, REG_DWORD, reporting);
+    return ReadSetting<SettingNumber>(&ReadNumber, &SettingNumber::value, valueName, REG_DWORD,
+                                      reporting);
 }
 
 } // namespace

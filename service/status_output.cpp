@@ -371,8 +371,8 @@ void SettingLines(std::string& out, const char* name, const SettingOrigin& origi
                   DWORD expectedType, const std::string& reading) {
     Line(out, std::string("  ") + name + " (" + SourceName(origin.source) + "): " + reading);
     if (origin.policyRefusal.failure != ConfigFailure::None) {
-        Line(out, "    policy value refused: " +
-                      PolicyRefusalWords(origin.policyRefusal, expectedType));
+        Line(out,
+             "    policy value refused: " + PolicyRefusalWords(origin.policyRefusal, expectedType));
     }
 }
 
@@ -444,12 +444,14 @@ std::string StatusTextOf(const StatusFacts& facts) {
     const std::string numberProblem =
         ConfigProblemWords(facts.builtInKeyboardNumber.problem, REG_DWORD);
     const std::string builtIn = Counted(decision.builtInKeyboards, "built-in keyboard");
-    SettingLines(
-        out, kBuiltInKeyboardNumberValue, facts.builtInKeyboardNumber.origin, REG_DWORD,
-        !numberProblem.empty() ? numberProblem + ", so " + builtIn
-        : static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value
-            ? std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn
-            : builtIn);
+    std::string number = builtIn;
+    if (!numberProblem.empty()) {
+        number = numberProblem + ", so " + builtIn;
+    } else if (static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value) {
+        number = std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn;
+    }
+    SettingLines(out, kBuiltInKeyboardNumberValue, facts.builtInKeyboardNumber.origin, REG_DWORD,
+                 number);
     const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
     SettingLines(out, kLogPathValue, facts.logPath.origin, REG_SZ,
                  !logProblem.empty() ? logProblem + ", so no log"
@@ -610,9 +612,8 @@ void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
     const bool refused = refusal.failure != ConfigFailure::None;
     json.Field("source", Json(std::string(SourceName(origin.source))))
         .Field("policyRefused", JsonOr(refused, Json(PolicyRefusalWords(refusal, expectedType))))
-        .Field("policyError",
-               JsonOr(refused && refusal.failure != ConfigFailure::WrongType,
-                      Json(static_cast<DWORD>(refusal.status))))
+        .Field("policyError", JsonOr(refused && refusal.failure != ConfigFailure::WrongType,
+                                     Json(static_cast<DWORD>(refusal.status))))
         .End('}');
 }
 

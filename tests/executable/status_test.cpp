@@ -164,18 +164,20 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
              sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue,
                                    REG_EXPAND_SZ, {'m', 'o', 'u', 's', 'e', 0});
          },
-         "  HingeflowTriggerDevice (default): it is REG_EXPAND_SZ, not REG_SZ, so the combined trigger\n",
+         "  HingeflowTriggerDevice (default): it is REG_EXPAND_SZ, not REG_SZ, so the combined "
+         "trigger\n",
          R"j("trigger": "combined")j"},
         {"trigger longer than 2047 characters",
          [] {
              sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, REG_SZ,
                                    std::vector<BYTE>(2048, 'm'));
          },
-         "  HingeflowTriggerDevice (default): it is longer than 2047 characters (error 234), so the "
-         "combined trigger\n",
+         "  HingeflowTriggerDevice (default): it is longer than 2047 characters (error 234), so "
+         "the combined trigger\n",
          ""},
         {"number a string", [] { Config(kBuiltInKeyboardNumberValue, "1"); },
-         "  BuiltInHIDKeyboardNumber (default): it is REG_SZ, not REG_DWORD, so 0 built-in keyboards\n",
+         "  BuiltInHIDKeyboardNumber (default): it is REG_SZ, not REG_DWORD, so 0 built-in "
+         "keyboards\n",
          R"j("error": null,
       "builtInKeyboards": 0)j"},
         {"number with the top bit set",
@@ -187,7 +189,8 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
          R"j("value": 4294967295)j"},
         {"configuration key missing",
          [] { sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath); },
-         "  HingeflowServiceLogPath (default): the configuration key cannot be opened (error 2), so no log\n",
+         "  HingeflowServiceLogPath (default): the configuration key cannot be opened (error 2), "
+         "so no log\n",
          R"j("readable": false)j"},
         {"log folder missing", [&] { Config(kLogPathValue, missingFolder); },
          "  HingeflowServiceLogPath (configuration): \"" + missingFolder +
@@ -221,8 +224,8 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
       "policyError": null)j"},
         {"policy number a string",
          [] {
-             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath,
-                                    kBuiltInKeyboardNumberValue, "1");
+             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kBuiltInKeyboardNumberValue,
+                                    "1");
          },
          "  BuiltInHIDKeyboardNumber (default): absent (error 2), so 0 built-in keyboards\n"
          "    policy value refused: it is REG_SZ, not REG_DWORD\n",

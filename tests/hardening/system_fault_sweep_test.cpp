@@ -193,9 +193,8 @@ std::vector<Operation> Operations() {
          [] {
              const int exitCode = RunEntry({L"status", L"--json"});
              int changes = 0;
-             for (const char* write :
-                  {"RegSetValueExA", "RegSetValueExW", "RegCreateKeyExW", "RegDeleteTreeW",
-                   "ControlService"}) {
+             for (const char* write : {"RegSetValueExA", "RegSetValueExW", "RegCreateKeyExW",
+                                       "RegDeleteTreeW", "ControlService"}) {
                  changes += sim::CountCalls(write);
              }
              // The log's check opens the folder and file that exist, creating nothing.

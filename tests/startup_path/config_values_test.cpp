@@ -121,7 +121,8 @@ TEST_F(ConfigValues, NumberIsTheStoredBitsLittleEndianAndNeverMoreThanFourBytes)
 }
 
 // Policy first, value by value: a readable policy value decides and the configuration is not
-// read; an unusable one is refused by name; no policy key or value leaves today's lines as they were.
+// read; an unusable one is refused by name; no policy key or value leaves today's lines as they
+// were.
 TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
     const auto policy = [](const char* name, DWORD type, Bytes data) {
         return [=] { sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kPolicyKeyPath, name, type, data); };
@@ -141,23 +142,44 @@ TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
         std::vector<std::string> log;
     } rows[] = {
         {"no policy key", trigger, keyboard, "keyboard configuration", {}},
-        {"neither", trigger, [] {}, " default", {"V:query value (HingeflowTriggerDevice) failed: 2"}},
-        {"policy key without the value", trigger,
+        {"neither",
+         trigger,
+         [] {},
+         " default",
+         {"V:query value (HingeflowTriggerDevice) failed: 2"}},
+        {"policy key without the value",
+         trigger,
          both(keyboard, [] { sim::CreateRegistryKey(HKEY_LOCAL_MACHINE, kPolicyKeyPath); }),
-         "keyboard configuration", {}},
-        {"policy", trigger, both(keyboard, policy(trigger, REG_SZ, Text("Mouse"))), "Mouse policy",
+         "keyboard configuration",
          {}},
-        {"empty policy text", trigger, both(keyboard, policy(trigger, REG_SZ, Text(""))),
-         " policy", {}},
-        {"policy expandable", trigger, both(keyboard, policy(trigger, REG_EXPAND_SZ, Text("m"))),
-         "keyboard configuration", {refused + "it is REG_EXPAND_SZ, not REG_SZ"}},
-        {"policy too long", trigger, policy(trigger, REG_SZ, Bytes(2048, 'm')), " default",
+        {"policy",
+         trigger,
+         both(keyboard, policy(trigger, REG_SZ, Text("Mouse"))),
+         "Mouse policy",
+         {}},
+        {"empty policy text",
+         trigger,
+         both(keyboard, policy(trigger, REG_SZ, Text(""))),
+         " policy",
+         {}},
+        {"policy expandable",
+         trigger,
+         both(keyboard, policy(trigger, REG_EXPAND_SZ, Text("m"))),
+         "keyboard configuration",
+         {refused + "it is REG_EXPAND_SZ, not REG_SZ"}},
+        {"policy too long",
+         trigger,
+         policy(trigger, REG_SZ, Bytes(2048, 'm')),
+         " default",
          {refused + "it is longer than 2047 characters (error 234)",
           "V:query value (HingeflowTriggerDevice) failed: 2"}},
-        {"number by policy", number,
+        {"number by policy",
+         number,
          both(Store(number, REG_DWORD, {1, 0, 0, 0}), policy(number, REG_DWORD, {3, 0, 0, 0})),
-         "3 policy", {}},
-        {"policy number in 8 bytes", number,
+         "3 policy",
+         {}},
+        {"policy number in 8 bytes",
+         number,
          both(Store(number, REG_DWORD, {1, 0, 0, 0}), policy(number, REG_DWORD, Bytes(8, 1))),
          "1 configuration",
          {"E:policy value (BuiltInHIDKeyboardNumber) refused: it is stored in more than 4 bytes "
@@ -176,10 +198,10 @@ TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
             EXPECT_EQ(log.Entries(), std::vector<std::string>{});
         }
         sim::ClearJournal();
-        const std::string read = text ? ReadSettingString(row.value)
-                                      : std::to_string(ReadSettingDword(row.value));
-        const SettingOrigin origin = text ? ExplainSettingString(row.value).origin
-                                          : ExplainSettingDword(row.value).origin;
+        const std::string read =
+            text ? ReadSettingString(row.value) : std::to_string(ReadSettingDword(row.value));
+        const SettingOrigin origin =
+            text ? ExplainSettingString(row.value).origin : ExplainSettingDword(row.value).origin;
         EXPECT_EQ(read + " " + sources[static_cast<int>(origin.source)], row.result);
         EXPECT_EQ(log.Entries(), row.log);
         const auto opens = sim::CallsTo("RegOpenKeyExA");

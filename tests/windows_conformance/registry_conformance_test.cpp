@@ -215,8 +215,7 @@ TEST_F(RegistryConformance, PolicyKeyOpensInThe64BitViewOnceMade) {
               ERROR_FILE_NOT_FOUND);
     seed::RegistryValue(HKEY_LOCAL_MACHINE, kPolicyKey, "HfPolicy", REG_SZ,
                         TextWithTerminator("mouse"));
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, kPolicyAccess, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, kPolicyAccess, &key), ERROR_SUCCESS);
     DWORD type = kUntouched;
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "HfPolicy", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
