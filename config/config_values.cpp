@@ -117,7 +117,9 @@ Location Configuration(const char* subKeyPath) {
     return Location{HKEY_CURRENT_CONFIG, subKeyPath, KEY_READ};
 }
 
-const Location kPolicy{HKEY_LOCAL_MACHINE, kPolicyKeyPath, KEY_READ | KEY_WOW64_64KEY};
+Location Policy() {
+    return Location{HKEY_LOCAL_MACHINE, kPolicyKeyPath, KEY_READ | KEY_WOW64_64KEY};
+}
 
 // A missing key or value is simply not set by policy; anything else present is refused.
 bool NotSet(const ConfigProblem& problem) {
@@ -128,39 +130,33 @@ bool NotSet(const ConfigProblem& problem) {
 
 void FormatRefusal(const ConfigProblem& refusal, DWORD expectedType, char* out,
                    std::size_t capacity) {
-    const int status = static_cast<int>(refusal.status);
-    const char* expected = RegistryTypeName(expectedType);
+    const char* what = nullptr;
     switch (refusal.failure) {
     case ConfigFailure::OpenKey:
-        std::snprintf(out, capacity, "the policy key cannot be opened (error %d)", status);
-        return;
+        what = "the policy key cannot be opened";
+        break;
     case ConfigFailure::QueryValue:
-        std::snprintf(out, capacity, "it cannot be queried (error %d)", status);
-        return;
-    case ConfigFailure::WrongType:
-        if (const char* stored = RegistryTypeName(refusal.storedType)) {
-            std::snprintf(out, capacity, "it is %s, not %s", stored, expected);
-        } else {
-            std::snprintf(out, capacity, "it is type %lu, not %s",
-                          static_cast<unsigned long>(refusal.storedType), expected);
-        }
-        return;
-    case ConfigFailure::QueryData:
-        if (refusal.status == ERROR_MORE_DATA) {
-            std::snprintf(out, capacity, "%s (error %d)",
-                          expectedType == REG_SZ ? "it is longer than 2047 characters"
-                                                 : "it is stored in more than 4 bytes",
-                          status);
-        } else {
-            std::snprintf(out, capacity, "it cannot be read (error %d)", status);
-        }
-        return;
-    default:
-        if (capacity > 0) {
-            out[0] = '\0';
-        }
+        what = "it cannot be queried";
+        break;
+    case ConfigFailure::WrongType: {
+        const char* stored = RegistryTypeName(refusal.storedType);
+        (void)(stored != nullptr ? std::snprintf(out, capacity, "it is %s, not %s", stored,
+                                                 RegistryTypeName(expectedType))
+                                 : std::snprintf(out, capacity, "it is type %lu, not %s",
+                                                 static_cast<unsigned long>(refusal.storedType),
+                                                 RegistryTypeName(expectedType)));
         return;
     }
+    case ConfigFailure::QueryData:
+        what = refusal.status != ERROR_MORE_DATA ? "it cannot be read"
+               : expectedType == REG_SZ          ? "it is longer than 2047 characters"
+                                                 : "it is stored in more than 4 bytes";
+        break;
+    default:
+        (void)std::snprintf(out, capacity, "%s", "");
+        return;
+    }
+    (void)std::snprintf(out, capacity, "%s (error %d)", what, static_cast<int>(refusal.status));
 }
 
 // Policy first: a value present and readable there decides, and the configuration is not read.
@@ -170,9 +166,9 @@ template <typename Value, typename Read>
 bool ReadPolicy(Read read, const char* valueName, DWORD type, Reporting reporting, Value& value,
                 SettingOrigin& origin) {
     ConfigProblem problem;
-    Value fromPolicy = read(kPolicy, valueName, Reporting::Quiet, &problem);
+    Value fromPolicy = read(Policy(), valueName, Reporting::Quiet, &problem);
     origin.policyKeyStatus =
-        problem.failure == ConfigFailure::OpenKey ? problem.status : ERROR_SUCCESS;
+        problem.failure == ConfigFailure::OpenKey ? problem.status : LSTATUS{ERROR_SUCCESS};
     if (problem.failure == ConfigFailure::None) {
         value = std::move(fromPolicy);
         origin.source = SettingSource::Policy;
