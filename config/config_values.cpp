@@ -269,5 +269,9 @@ const char* RegistryTypeName(DWORD type) {
 std::string PolicyRefusalWords(const ConfigProblem& refusal, DWORD expectedType) {
     char reason[96];
     FormatRefusal(refusal, expectedType, reason, sizeof reason);
-    return reason;
+    try {
+        return reason;
+    } catch (...) {
+        return std::string();
+    }
 }

@@ -19,12 +19,13 @@ constexpr const char* kPolicyKeyPath = "SOFTWARE\\Policies\\hingeflow";
 constexpr const char* kPolicyKeyName = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow";
 
 // Every value that policy may set, with the type it must have. The policy template's test
-// holds the template to this list.
+// holds policy/hingeflow.admx to this list, so a new value is a name above, a row here and its
+// setting in the template; the readers below take any of them.
 struct Setting {
     const char* name;
     DWORD type;
 };
-constexpr Setting kSettings[] = {
+inline constexpr Setting kSettings[] = {
     {kTriggerDeviceValue, REG_SZ},
     {kBuiltInKeyboardNumberValue, REG_DWORD},
     {kLogPathValue, REG_SZ},
