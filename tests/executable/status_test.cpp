@@ -222,16 +222,6 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
       "source": "policy",
       "policyRefused": null,
       "policyError": null)j"},
-        {"policy number a string",
-         [] {
-             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kBuiltInKeyboardNumberValue,
-                                    "1");
-         },
-         "  BuiltInHIDKeyboardNumber (default): absent (error 2), so 0 built-in keyboards\n"
-         "    policy value refused: it is REG_SZ, not REG_DWORD\n",
-         R"j("source": "default",
-      "policyRefused": "it is REG_SZ, not REG_DWORD",
-      "policyError": null)j"},
         {"policy log path longer than 2047 characters",
          [&] {
              Config(kLogPathValue, missingFolder);
