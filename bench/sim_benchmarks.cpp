@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,11 +46,16 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
     }
 }
 
-// A convertible with its built-in keyboard and touchpad, and one external USB keyboard.
-void SeedConvertibleWithExternalKeyboard() {
+enum class Policy { Absent, BothValues };
+
+// A convertible with its built-in keyboard and touchpad, and one external USB keyboard; its
+// trigger and built-in number set by the configuration or, where given, by policy.
+void SeedConvertibleWithExternalKeyboard(Policy policy = Policy::Absent) {
     sim::Reset();
-    sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
-    sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, "both");
+    const HKEY hive = policy == Policy::Absent ? HKEY_CURRENT_CONFIG : HKEY_LOCAL_MACHINE;
+    const char* key = policy == Policy::Absent ? kConfigKeyPath : kPolicyKeyPath;
+    sim::SetRegistryDword(hive, key, kBuiltInKeyboardNumberValue, 1);
+    sim::SetRegistryString(hive, key, kTriggerDeviceValue, "both");
     sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 1);
     sim::AddHidKeyboard();
     sim::AddHidMouse();
@@ -64,15 +70,20 @@ std::vector<std::string> JournalOps() {
     return ops;
 }
 
-// The baseline is only fair if it makes exactly the calls the decision makes.
-bool BaselineMatchesDecision() {
-    SeedConvertibleWithExternalKeyboard();
+// The baseline is only fair if it makes exactly the calls the decision makes, with the policy
+// key absent (the timed case) and with policy setting both values.
+bool BaselineMatchesDecision(Policy policy) {
+    const char* where = policy == Policy::Absent ? "policy key absent" : "both values by policy";
+    SeedConvertibleWithExternalKeyboard(policy);
     HingeflowService service;
     service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
     const std::vector<std::string> decision = JournalOps();
     const std::vector<DWORD> decisionWrites = sim::DwordWritesTo(kSlateModeValue);
+    const std::size_t registryCalls = static_cast<std::size_t>(
+        std::count_if(decision.begin(), decision.end(),
+                      [](const std::string& op) { return op.rfind("Reg", 0) == 0; }));
 
-    SeedConvertibleWithExternalKeyboard();
+    SeedConvertibleWithExternalKeyboard(policy);
     const bool written = bare::Decision();
     const std::vector<std::string> baseline = JournalOps();
     const std::vector<DWORD> baselineWrites = sim::DwordWritesTo(kSlateModeValue);
@@ -80,14 +91,15 @@ bool BaselineMatchesDecision() {
     const bool same = written && decision == baseline && decisionWrites == baselineWrites &&
                       decisionWrites == std::vector<DWORD>{10, 1};
     if (!same) {
-        std::fprintf(stderr, "baseline and decision differ:\n");
+        std::fprintf(stderr, "baseline and decision differ (%s):\n", where);
         for (std::size_t i = 0; i < decision.size() || i < baseline.size(); ++i) {
             std::fprintf(stderr, "  %-36s %s\n", i < decision.size() ? decision[i].c_str() : "-",
                          i < baseline.size() ? baseline[i].c_str() : "-");
         }
     } else {
-        std::printf("decision and baseline both make the same %zu platform calls\n",
-                    decision.size());
+        std::printf("decision and baseline both make the same %zu platform calls, %zu of them "
+                    "registry calls (%s)\n",
+                    decision.size(), registryCalls, where);
     }
     return same;
 }
@@ -262,7 +274,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
     }
-    if (!BaselineMatchesDecision()) {
+    if (!BaselineMatchesDecision(Policy::Absent) || !BaselineMatchesDecision(Policy::BothValues)) {
         return 2;
     }
     benchmark::RunSpecifiedBenchmarks();

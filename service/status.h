@@ -48,9 +48,9 @@ struct StatusFacts {
     StatusProblem executableProblem;
     ServiceFacts service;
     SlateModeReading slateMode;
-    ConfigText triggerDevice;
-    ConfigNumber builtInKeyboardNumber;
-    ConfigText logPath;
+    SettingText triggerDevice;
+    SettingNumber builtInKeyboardNumber;
+    SettingText logPath;
     LogVerdict log;
     std::vector<DeviceFacts> devices;
     StatusProblem keyboardListing; // the class could not be listed at all
