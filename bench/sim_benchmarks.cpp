@@ -16,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -46,20 +47,26 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
     }
 }
 
-// A convertible with its built-in keyboard and touchpad, and one external USB keyboard. External
-// only, Windows places the first two in the machine's container and the keyboard, with a
-// pointing stick, in its own: the touchpad then no longer counts, and the stick does.
-void SeedConvertibleWithExternalKeyboard(bool externalOnly = false) {
+enum class Policy { Absent, Values };
+
+// A convertible with its built-in keyboard and touchpad, and one external USB keyboard; its
+// values set by the configuration or, where given, by policy. External only, Windows places the
+// first two in the machine's container and the keyboard, with a pointing stick, in its own: the
+// touchpad then no longer counts, and the stick does.
+void SeedConvertibleWithExternalKeyboard(bool externalOnly = false,
+                                         Policy policy = Policy::Absent) {
     sim::Reset();
-    sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
-    sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, "both");
+    const HKEY hive = policy == Policy::Absent ? HKEY_CURRENT_CONFIG : HKEY_LOCAL_MACHINE;
+    const char* key = policy == Policy::Absent ? kConfigKeyPath : kPolicyKeyPath;
+    sim::SetRegistryDword(hive, key, kBuiltInKeyboardNumberValue, 1);
+    sim::SetRegistryString(hive, key, kTriggerDeviceValue, "both");
     sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 1);
     sim::AddHidKeyboard();
     sim::AddHidMouse();
     sim::AddHidKeyboard();
     if (externalOnly) {
         constexpr GUID kCover = {0x1234, 0x5678, 0x9abc, {1, 2, 3, 4, 5, 6, 7, 8}};
-        sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue, 1);
+        sim::SetRegistryDword(hive, key, kExternalDevicesOnlyValue, 1);
         sim::PlaceInContainer(1, device_property::kMachineContainer);
         sim::PlaceInContainer(2, device_property::kMachineContainer);
         sim::PlaceInContainer(3, kCover);
@@ -75,15 +82,20 @@ std::vector<std::string> JournalOps() {
     return ops;
 }
 
-// The baseline is only fair if it makes exactly the calls the decision makes.
-bool BaselineMatchesDecision(bool externalOnly) {
-    SeedConvertibleWithExternalKeyboard(externalOnly);
+// The baseline is only fair if it makes exactly the calls the decision makes, with the policy
+// key absent (the timed case) and with policy setting the values.
+bool BaselineMatchesDecision(bool externalOnly, Policy policy) {
+    const char* where = policy == Policy::Absent ? "policy key absent" : "values by policy";
+    SeedConvertibleWithExternalKeyboard(externalOnly, policy);
     HingeflowService service;
     service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
     const std::vector<std::string> decision = JournalOps();
     const std::vector<DWORD> decisionWrites = sim::DwordWritesTo(kSlateModeValue);
+    const std::size_t registryCalls = static_cast<std::size_t>(
+        std::count_if(decision.begin(), decision.end(),
+                      [](const std::string& op) { return op.rfind("Reg", 0) == 0; }));
 
-    SeedConvertibleWithExternalKeyboard(externalOnly);
+    SeedConvertibleWithExternalKeyboard(externalOnly, policy);
     const bool written = bare::Decision();
     const std::vector<std::string> baseline = JournalOps();
     const std::vector<DWORD> baselineWrites = sim::DwordWritesTo(kSlateModeValue);
@@ -91,14 +103,16 @@ bool BaselineMatchesDecision(bool externalOnly) {
     const bool same = written && decision == baseline && decisionWrites == baselineWrites &&
                       decisionWrites == std::vector<DWORD>{10, 1};
     if (!same) {
-        std::fprintf(stderr, "baseline and decision differ:\n");
+        std::fprintf(stderr, "baseline and decision differ (%s):\n", where);
         for (std::size_t i = 0; i < decision.size() || i < baseline.size(); ++i) {
             std::fprintf(stderr, "  %-36s %s\n", i < decision.size() ? decision[i].c_str() : "-",
                          i < baseline.size() ? baseline[i].c_str() : "-");
         }
     } else {
-        std::printf("decision and baseline both make the same %zu platform calls%s\n",
-                    decision.size(), externalOnly ? ", external devices only" : "");
+        std::printf("decision and baseline both make the same %zu platform calls, %zu of them "
+                    "registry calls (%s%s)\n",
+                    decision.size(), registryCalls, where,
+                    externalOnly ? ", external devices only" : "");
     }
     return same;
 }
@@ -318,8 +332,10 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
     }
-    if (!BaselineMatchesDecision(false) || !BaselineMatchesDecision(true)) {
-        return 2;
+    for (const Policy policy : {Policy::Absent, Policy::Values}) {
+        if (!BaselineMatchesDecision(false, policy) || !BaselineMatchesDecision(true, policy)) {
+            return 2;
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

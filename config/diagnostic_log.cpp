@@ -71,7 +71,7 @@ void InitLog() {
     g_logEnabled = false;
     g_logPath[0] = '\0';
     g_refusalReported = false;
-    const std::string path = ReadConfigStringQuiet(kConfigKeyPath, kLogPathValue);
+    const std::string path = ReadSettingStringQuiet(kLogPathValue);
     if (path.empty() || path.size() >= sizeof g_logPath) {
         return;
     }

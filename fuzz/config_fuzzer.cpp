@@ -51,12 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (isLogPath && confineLog) {
         bytes = ConfinedPath(std::move(bytes));
     }
+    // The value under the configuration key, or under the policy key that wins over it.
+    const bool byPolicy = in.ConsumeBool();
+    const HKEY hive = byPolicy ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_CONFIG;
+    const char* key = byPolicy ? kPolicyKeyPath : kConfigKeyPath;
     if (keyState == 0) {
-        sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath); // Windows always has it
+        sim::DeleteRegistryKey(hive, key); // Windows always has the configuration key
     } else if (keyState == 1) {
-        sim::CreateRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath);
+        sim::CreateRegistryKey(hive, key);
     } else if (keyState == 2) {
-        sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, name, type, bytes);
+        sim::SetRegistryValue(hive, key, name, type, bytes);
     }
     if (!(isLogPath && confineLog)) {
         sim::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED, true);
@@ -72,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "logging on with a path nobody stored");
 
     const int faultsBefore = sim::FaultsFired();
-    const std::string text = ReadConfigString(kConfigKeyPath, name);
-    const std::string quiet = ReadConfigStringQuiet(kConfigKeyPath, name);
-    const DWORD number = ReadConfigDword(kConfigKeyPath, name);
+    const std::string text = ReadSettingString(name);
+    const std::string quiet = ReadSettingStringQuiet(name);
+    const DWORD number = ReadSettingDword(name);
     const bool faulted = sim::FaultsFired() != faultsBefore;
 
     for (const std::string* read : {&text, &quiet}) {

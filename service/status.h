@@ -53,10 +53,10 @@ struct StatusFacts {
     StatusProblem executableProblem;
     ServiceFacts service;
     SlateModeReading slateMode;
-    ConfigText triggerDevice;
-    ConfigNumber builtInKeyboardNumber;
-    ConfigText logPath;
-    ConfigNumber externalDevicesOnly;
+    SettingText triggerDevice;
+    SettingNumber builtInKeyboardNumber;
+    SettingText logPath;
+    SettingNumber externalDevicesOnly;
     LogVerdict log;
     std::vector<DeviceFacts> devices;
     StatusProblem keyboardListing; // the class could not be listed at all

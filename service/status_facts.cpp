@@ -1,6 +1,6 @@
 // What `status` reads, each with the least right that reads it: the SCM and the service for
 // query, ConvertibleSlateMode for query alone, the configuration through the readers that
-// explain instead of logging, the devices through the census's own walk.
+// explain instead of logging (policy first), the devices through the census's own walk.
 #include "service/status.h"
 
 #include "platform/process.h"
@@ -140,10 +140,15 @@ StatusFacts GatherStatusFacts(const std::wstring& serviceName) {
     facts.service.name = serviceName;
     ReadService(facts.service);
     facts.slateMode = ReadConvertibleSlateMode();
-    facts.triggerDevice = ExplainConfigString(kConfigKeyPath, kTriggerDeviceValue);
-    facts.builtInKeyboardNumber = ExplainConfigDword(kConfigKeyPath, kBuiltInKeyboardNumberValue);
-    facts.logPath = ExplainConfigString(kConfigKeyPath, kLogPathValue);
-    facts.externalDevicesOnly = ExplainConfigDword(kConfigKeyPath, kExternalDevicesOnlyValue);
+    facts.triggerDevice = ExplainSettingString(kTriggerDeviceValue);
+    facts.builtInKeyboardNumber = ExplainSettingDword(kBuiltInKeyboardNumberValue);
+    facts.logPath = ExplainSettingString(kLogPathValue);
+    static_cast<ConfigNumber&>(facts.externalDevicesOnly) =
+        ExplainConfigDword(kConfigKeyPath, kExternalDevicesOnlyValue);
+    facts.externalDevicesOnly.origin.source =
+        facts.externalDevicesOnly.problem.failure == ConfigFailure::None
+            ? SettingSource::Configuration
+            : SettingSource::Default;
     facts.log = WouldLogTo(facts.logPath);
     facts.keyboardListing = ListDevices(kKeyboardKind, facts.devices);
     facts.mouseListing = ListDevices(kMouseKind, facts.devices);

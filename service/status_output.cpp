@@ -100,13 +100,29 @@ std::string Words(const StatusProblem& problem) {
 // --- Words ------------------------------------------------------------------------------------
 
 std::string TypeName(DWORD type) {
-    static const char* const kNames[] = {"REG_NONE",   "REG_SZ",      "REG_EXPAND_SZ",
-                                         "REG_BINARY", "REG_DWORD",   "REG_DWORD_BIG_ENDIAN",
-                                         "REG_LINK",   "REG_MULTI_SZ"};
-    if (type < sizeof kNames / sizeof kNames[0]) {
-        return kNames[type];
+    const char* name = RegistryTypeName(type);
+    return name != nullptr ? name : "type " + std::to_string(type);
+}
+
+const char* SourceName(SettingSource source) {
+    switch (source) {
+    case SettingSource::Policy:
+        return "policy";
+    case SettingSource::Configuration:
+        return "configuration";
+    default:
+        return "default";
     }
-    return type == REG_QWORD ? "REG_QWORD" : "type " + std::to_string(type);
+}
+
+std::string PolicyKeyWords(LSTATUS status) {
+    if (status == ERROR_SUCCESS) {
+        return "present: a value set there wins over the same value here";
+    }
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return "absent";
+    }
+    return WithError("it cannot be opened", static_cast<DWORD>(status)) + ", so it is passed over";
 }
 
 std::string StateName(DWORD state) {
@@ -411,6 +427,16 @@ void Line(std::string& out, const std::string& text) {
     out += '\n';
 }
 
+// One value's line, named with where it came from, and a policy value passed over with why.
+void SettingLines(std::string& out, const char* name, const SettingOrigin& origin,
+                  DWORD expectedType, const std::string& reading) {
+    Line(out, std::string("  ") + name + " (" + SourceName(origin.source) + "): " + reading);
+    if (origin.policyRefusal.failure != ConfigFailure::None) {
+        Line(out,
+             "    policy value refused: " + PolicyRefusalWords(origin.policyRefusal, expectedType));
+    }
+}
+
 std::string DeviceHeading(const DeviceFacts& device) {
     std::string line =
         std::string("  ") + KindName(device.kind) + " " + std::to_string(device.memberIndex) + ":";
@@ -469,43 +495,40 @@ std::string StatusTextOf(const StatusFacts& facts) {
 
     const Decision decision = Decide(facts);
     Line(out, "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):");
+    Line(out, std::string("  policy ") + kPolicyKeyName + ": " +
+                  PolicyKeyWords(facts.triggerDevice.origin.policyKeyStatus));
     const std::string triggerProblem = ConfigProblemWords(facts.triggerDevice.problem, REG_SZ);
-    Line(out, std::string("  HingeflowTriggerDevice: ") +
-                  (triggerProblem.empty() ? Quoted(facts.triggerDevice.text) + ","
-                                          : triggerProblem + ", so") +
-                  " the " + TriggerCode(decision.trigger) + " trigger");
+    SettingLines(out, kTriggerDeviceValue, facts.triggerDevice.origin, REG_SZ,
+                 (triggerProblem.empty() ? Quoted(facts.triggerDevice.text) + ","
+                                         : triggerProblem + ", so") +
+                     " the " + TriggerCode(decision.trigger) + " trigger");
     const std::string numberProblem =
         ConfigProblemWords(facts.builtInKeyboardNumber.problem, REG_DWORD);
     const std::string builtIn = Counted(decision.builtInKeyboards, "built-in keyboard");
+    std::string number = builtIn;
     if (decision.externalOnly) {
-        Line(out, "  BuiltInHIDKeyboardNumber: not used: external devices only");
+        number = "not used: external devices only";
     } else if (!numberProblem.empty()) {
-        Line(out, "  BuiltInHIDKeyboardNumber: " + numberProblem + ", so " + builtIn);
+        number = numberProblem + ", so " + builtIn;
     } else if (static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value) {
-        Line(out, "  BuiltInHIDKeyboardNumber: " +
-                      std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn);
-    } else {
-        Line(out, "  BuiltInHIDKeyboardNumber: " + builtIn);
+        number = std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn;
     }
+    SettingLines(out, kBuiltInKeyboardNumberValue, facts.builtInKeyboardNumber.origin, REG_DWORD,
+                 number);
     const std::string modeProblem =
         ConfigProblemWords(facts.externalDevicesOnly.problem, REG_DWORD);
-    const std::string mode = std::string("  ") + kExternalDevicesOnlyValue + ": ";
-    if (!modeProblem.empty()) {
-        Line(out, mode + modeProblem + ", so all devices count");
-    } else {
-        Line(out,
-             mode + std::to_string(facts.externalDevicesOnly.value) +
-                 (decision.externalOnly ? ", external devices only" : ", so all devices count"));
-    }
+    SettingLines(out, kExternalDevicesOnlyValue, facts.externalDevicesOnly.origin, REG_DWORD,
+                 !modeProblem.empty() ? modeProblem + ", so all devices count"
+                                      : std::to_string(facts.externalDevicesOnly.value) +
+                                            (decision.externalOnly ? ", external devices only"
+                                                                   : ", so all devices count"));
     const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
-    if (!logProblem.empty()) {
-        Line(out, "  HingeflowServiceLogPath: " + logProblem + ", so no log");
-    } else {
-        Line(out,
-             "  HingeflowServiceLogPath: " + Quoted(facts.logPath.text) +
-                 (facts.log.wouldLog ? ", where the service would log"
-                                     : ", where the service would not log: " + facts.log.reason));
-    }
+    SettingLines(out, kLogPathValue, facts.logPath.origin, REG_SZ,
+                 !logProblem.empty() ? logProblem + ", so no log"
+                 : facts.log.wouldLog
+                     ? Quoted(facts.logPath.text) + ", where the service would log"
+                     : Quoted(facts.logPath.text) +
+                           ", where the service would not log: " + facts.log.reason);
     Line(out, "");
 
     Line(out, "Devices:");
@@ -652,8 +675,8 @@ void ServiceJson(JsonWriter& json, const StatusFacts& facts) {
 // `derivedKey`, when given, is what the service makes of the value. The object is left open for
 // the caller's own fields.
 JsonWriter& ConfigJson(JsonWriter& json, const char* name, const std::string& value,
-                       const ConfigProblem& problem, DWORD expectedType, const char* derivedKey,
-                       const std::string& derived) {
+                       const ConfigProblem& problem, const SettingOrigin& origin,
+                       DWORD expectedType, const char* derivedKey, const std::string& derived) {
     json.Begin(name, '{')
         .Field("value", value)
         .Field("readable", Json(problem.failure == ConfigFailure::None))
@@ -663,12 +686,12 @@ JsonWriter& ConfigJson(JsonWriter& json, const char* name, const std::string& va
     if (derivedKey != nullptr) {
         json.Field(derivedKey, derived);
     }
-    return json;
-}
-
-// Where the value in force comes from: the configuration key, or the default when it gives none.
-std::string SourceJson(const ConfigProblem& problem) {
-    return Json(std::string(problem.failure == ConfigFailure::None ? "configuration" : "default"));
+    const ConfigProblem& refusal = origin.policyRefusal;
+    const bool refused = refusal.failure != ConfigFailure::None;
+    return json.Field("source", Json(std::string(SourceName(origin.source))))
+        .Field("policyRefused", JsonOr(refused, Json(PolicyRefusalWords(refusal, expectedType))))
+        .Field("policyError", JsonOr(refused && refusal.failure != ConfigFailure::WrongType,
+                                     Json(static_cast<DWORD>(refusal.status))));
 }
 
 void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
@@ -717,23 +740,24 @@ std::string StatusJsonOf(const StatusFacts& facts) {
     const Decision decision = Decide(facts);
     json.Begin("configuration", '{');
     ConfigJson(json, kTriggerDeviceValue, Json(facts.triggerDevice.text),
-               facts.triggerDevice.problem, REG_SZ, "trigger",
+               facts.triggerDevice.problem, facts.triggerDevice.origin, REG_SZ, "trigger",
                Json(std::string(TriggerCode(decision.trigger))))
         .End('}');
     ConfigJson(
         json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
-        facts.builtInKeyboardNumber.problem, REG_DWORD, "builtInKeyboards",
+        facts.builtInKeyboardNumber.problem, facts.builtInKeyboardNumber.origin, REG_DWORD,
+        "builtInKeyboards",
         Json(static_cast<DWORD>(BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value))))
         .Field("used", Json(!decision.externalOnly))
         .End('}');
-    ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem, REG_SZ,
-               nullptr, std::string())
-        .End('}');
     ConfigJson(json, kExternalDevicesOnlyValue, Json(facts.externalDevicesOnly.value),
-               facts.externalDevicesOnly.problem, REG_DWORD, "externalDevicesOnly",
-               Json(decision.externalOnly))
-        .Field("source", SourceJson(facts.externalDevicesOnly.problem))
+               facts.externalDevicesOnly.problem, facts.externalDevicesOnly.origin, REG_DWORD,
+               "externalDevicesOnly", Json(decision.externalOnly))
         .End('}');
+    ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem,
+               facts.logPath.origin, REG_SZ, nullptr, std::string())
+        .End('}');
+    json.Field("policyKey", Json(std::string(kPolicyKeyName)));
     json.End('}');
 
     json.Begin("log", '{')

@@ -68,11 +68,11 @@ bool ShowsExternalInput(Trigger trigger, std::int32_t mice, std::int32_t keyboar
 }
 
 std::int32_t ReadBuiltInKeyboardNumber() {
-    return BuiltInKeyboardNumberFrom(ReadConfigDword(kConfigKeyPath, kBuiltInKeyboardNumberValue));
+    return BuiltInKeyboardNumberFrom(ReadSettingDword(kBuiltInKeyboardNumberValue));
 }
 
 std::string ReadTriggerDevice() {
-    return LowerCaseTriggerDevice(ReadConfigString(kConfigKeyPath, kTriggerDeviceValue));
+    return LowerCaseTriggerDevice(ReadSettingString(kTriggerDeviceValue));
 }
 
 bool ReadExternalDevicesOnly() {

@@ -17,23 +17,29 @@ inline constexpr WCHAR kMouseText[] = L"HID-compliant mouse";
 inline constexpr WCHAR kKeyboardText[] = L"HID Keyboard Device";
 
 // Size query, then the data, as a reader that does not know the size must do.
-inline DWORD ReadValue(const char* name, BYTE* data, DWORD capacity) {
+inline bool ReadFrom(HKEY hive, const char* path, REGSAM access, const char* name, BYTE* data,
+                     DWORD capacity) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
-        return 0;
+    if (RegOpenKeyExA(hive, path, 0, access, &key) != ERROR_SUCCESS) {
+        return false;
     }
     DWORD type = 0;
     DWORD size = 0;
-    DWORD got = 0;
+    bool got = false;
     if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
         size = size < capacity ? size : capacity;
-        if (RegQueryValueExA(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS) {
-            got = size;
-        }
+        got = RegQueryValueExA(key, name, nullptr, nullptr, data, &size) == ERROR_SUCCESS;
     }
     RegCloseKey(key);
     return got;
+}
+
+// The policy key first, then the configuration, as every setting is read.
+inline void ReadValue(const char* name, BYTE* data, DWORD capacity) {
+    if (!ReadFrom(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\hingeflow", KEY_READ | KEY_WOW64_64KEY,
+                  name, data, capacity)) {
+        ReadFrom(HKEY_CURRENT_CONFIG, "System\\CurrentControlSet", KEY_READ, name, data, capacity);
+    }
 }
 
 // External only, a matching device whose InLocalMachineContainer reads DEVPROP_TRUE is left out.

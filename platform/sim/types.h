@@ -117,6 +117,7 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
+#define KEY_WOW64_64KEY 0x0100
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2

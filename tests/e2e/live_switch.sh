@@ -96,6 +96,24 @@ event "0x0|$keyboard_removal" unplug
 check "detached: tablet mode on the keyboard's removal alone" equals "0x0|$keyboard_removal" \
   "$EVENT"
 
+# Fleet policy as Group Policy writes it, while the configuration says 0 built-in keyboards: the
+# running service counts the test keyboard as built in, until the policy value goes.
+echo "== one built-in keyboard by policy"
+policy_key='HKLM\SOFTWARE\Policies\hingeflow'
+wine reg add "$policy_key" /v BuiltInHIDKeyboardNumber /t REG_DWORD /d 1 /f >/dev/null
+set_slate_mode 0
+built_in=$'\nV:built-in keyboards number: 1'
+pattern="0x0|V:DBT_DEVICEARRIVAL"$'\nV:event type: 32768'"$built_in"$'\nV:mouse number: 1, keyboard number: '[01]$'\nV:DBT_DEVICEARRIVAL: keyboard interface'"$built_in"$'\nV:mouse number: 1, keyboard number: 1'
+event "$pattern" plug
+check "plugged: no external input by the policy's count, still tablet mode" matches "$pattern" \
+  "$EVENT"
+event "0x0|*V:event type: 32772$built_in"$'\nV:mouse number: 1, keyboard number: 0\nV:enter tablet mode: 1' unplug
+wine reg delete "$policy_key" /v BuiltInHIDKeyboardNumber /f >/dev/null
+pattern="0x1|${usb_arrival}*"$'\nV:exit tablet mode: 1'$keyboard_arrival
+event "$pattern" plug
+check "the policy value deleted: laptop mode as the configuration says" matches "$pattern" "$EVENT"
+event "0x0|$removal" unplug
+
 # A storm: plugged and unplugged back to back, as fast as the controller can. Every event is
 # handled in turn however many wait, so the value lags behind while they do; in the end it
 # matches the keyboard's state, every message is whole and no event's lines are missing. With

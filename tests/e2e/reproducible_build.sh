@@ -16,10 +16,12 @@ RC=0
 check "tools/release exits with 0" equals 0 "$RC"
 check "and says plainly that nothing is signed" \
   matches '*UNSIGNED*hingeflow.exe and hingeflow-*-x64.msi carry no signature' "$(tail -n 1 "$work.log")"
-for pair in "$exe:hingeflow.exe" "$exe.debug:hingeflow.exe.debug" "$package:${package##*/}"; do
+for pair in "$exe:hingeflow.exe" "$exe.debug:hingeflow.exe.debug" "$package:${package##*/}" \
+  "$E2E_ROOT/policy/hingeflow.admx:hingeflow.admx" \
+  "$E2E_ROOT/policy/en-US/hingeflow.adml:en-US/hingeflow.adml"; do
   check "${pair##*:} is the same bytes" cmp "${pair%%:*}" "$work/out/${pair##*:}"
 done
 check "SHA256SUMS matches every file shipped" \
-  equals "hingeflow.exe: OK|${package##*/}: OK|hingeflow.exe.debug: OK|" \
+  equals "hingeflow.exe: OK|${package##*/}: OK|hingeflow.exe.debug: OK|hingeflow.admx: OK|en-US/hingeflow.adml: OK|" \
   "$(cd "$work/out" && sha256sum -c SHA256SUMS | tr '\n' '|')"
 [ "$FAILURES" -ne 0 ] || rm -rf "$work" "$work.log"

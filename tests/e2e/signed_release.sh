@@ -96,7 +96,7 @@ msiextract -C "$PREFIX/extracted" "$package" >/dev/null
 check "the package holds the signed executable, byte for byte" \
   cmp "$PREFIX/extracted/hingeflow/hingeflow.exe" "$out/hingeflow.exe"
 check "SHA256SUMS matches every file shipped" \
-  equals "hingeflow.exe: OK|${package##*/}: OK|hingeflow.exe.debug: OK|" \
+  equals "hingeflow.exe: OK|${package##*/}: OK|hingeflow.exe.debug: OK|hingeflow.admx: OK|en-US/hingeflow.adml: OK|" \
   "$(cd "$out" && sha256sum -c SHA256SUMS | tr '\n' '|')"
 check "the password is in no file of the release nor in what it printed" \
   fails grep -rF "$password" "$out" "$pki/release.log"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # hingeflow.exe status on a convertible under Wine: the test keyboard counted and Wine's own
 # virtual devices not, with the reason; the service before and after install; the decision with
-# the keyboard attached and detached; JSON that Python parses; nothing written.
+# the keyboard attached and detached; fleet policy winning over the configuration, value by value;
+# JSON that Python parses; nothing written.
 #   status.sh HINGEFLOW_EXE PLUG_EXE DRIVER_SYS PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$4"
@@ -41,10 +42,11 @@ check "the slate-mode value" equals 'Slate mode: ConvertibleSlateMode is 0, tabl
   "$(section 'Slate mode')"
 check "the configuration as the service reads it" equals \
   'Configuration (HKEY_CURRENT_CONFIG\System\CurrentControlSet):
-  HingeflowTriggerDevice: "keyboard", the keyboard trigger
-  BuiltInHIDKeyboardNumber: 0 built-in keyboards
-  HingeflowExternalDevicesOnly: absent (error 2), so all devices count
-  HingeflowServiceLogPath: "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
+  policy HKEY_LOCAL_MACHINE\SOFTWARE\Policies\hingeflow: absent
+  HingeflowTriggerDevice (configuration): "keyboard", the keyboard trigger
+  BuiltInHIDKeyboardNumber (configuration): 0 built-in keyboards
+  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count
+  HingeflowServiceLogPath (configuration): "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
   "$(section Configuration)"
 # Wine gives no device a container.
 check "the test keyboard counted, Wine's own devices not, with the reason" equals \
@@ -83,6 +85,32 @@ check "installed, stopped, registered with this executable" \
   "$(status_json "' '.join(str(s['service'][k]) for k in ('installed', 'state', 'startType', 'imageIsThisExecutable'))")"
 check "running once started" net_start HingeflowService
 check "and says so" equals running "$(status_json "s['service']['state']")"
+
+# As Group Policy writes it, while HKEY_CURRENT_CONFIG says otherwise: one value of the right
+# type, which wins, and one of the wrong type, which is passed over.
+echo "== fleet policy"
+policy_key='HKLM\SOFTWARE\Policies\hingeflow'
+wine reg add "$policy_key" /v BuiltInHIDKeyboardNumber /t REG_DWORD /d 1 /f >/dev/null
+wine reg add "$policy_key" /v HingeflowTriggerDevice /t REG_DWORD /d 1 /f >/dev/null
+run_exe "$exe" status
+check "the policy value wins, the mistyped one is passed over with why" equals \
+  'Configuration (HKEY_CURRENT_CONFIG\System\CurrentControlSet):
+  policy HKEY_LOCAL_MACHINE\SOFTWARE\Policies\hingeflow: present: a value set there wins over the same value here
+  HingeflowTriggerDevice (configuration): "keyboard", the keyboard trigger
+    policy value refused: it is REG_DWORD, not REG_SZ
+  BuiltInHIDKeyboardNumber (policy): 1 built-in keyboard
+  HingeflowServiceLogPath (configuration): "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
+  "$(section Configuration)"
+check "and the decision follows the policy" matches '*counted now: 0 mice, 1 keyboard*external input: no*' \
+  "$(section Decision)"
+sources="' '.join(s['configuration'][v]['source'] for v in ('HingeflowTriggerDevice', 'BuiltInHIDKeyboardNumber')) + ' ' + s['configuration']['policyKey']"
+check "status --json names each source and the policy key" \
+  equals 'configuration policy HKEY_LOCAL_MACHINE\SOFTWARE\Policies\hingeflow' "$(status_json "$sources")"
+wine reg delete "$policy_key" /v BuiltInHIDKeyboardNumber /f >/dev/null
+check "deleting the policy value hands it back to the configuration" \
+  equals 'configuration 0' \
+  "$(status_json "s['configuration']['BuiltInHIDKeyboardNumber']['source'] + ' ' + str(s['decision']['builtInKeyboards'])")"
+wine reg delete "$policy_key" /f >/dev/null
 
 echo "== keyboard detached"
 test_keyboard unplug

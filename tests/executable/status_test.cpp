@@ -79,10 +79,11 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
         "Slate mode: ConvertibleSlateMode is 0, tablet mode\n"
         "\n"
         "Configuration (HKEY_CURRENT_CONFIG\\System\\CurrentControlSet):\n"
-        "  HingeflowTriggerDevice: \"Keyboard\", the keyboard trigger\n"
-        "  BuiltInHIDKeyboardNumber: 1 built-in keyboard\n"
-        "  HingeflowExternalDevicesOnly: absent (error 2), so all devices count\n"
-        "  HingeflowServiceLogPath: \"" +
+        "  policy HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow: absent\n"
+        "  HingeflowTriggerDevice (configuration): \"Keyboard\", the keyboard trigger\n"
+        "  BuiltInHIDKeyboardNumber (configuration): 1 built-in keyboard\n"
+        "  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count\n"
+        "  HingeflowServiceLogPath (configuration): \"" +
             folder +
             "hingeflow.log\", where the service would log\n"
             "\n"
@@ -148,8 +149,10 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
         }
         const std::string on = Status();
         for (const std::string& part :
-             {std::string("  BuiltInHIDKeyboardNumber: not used: external devices only\n"
-                          "  HingeflowExternalDevicesOnly: 1, external devices only\n"),
+             {std::string("  BuiltInHIDKeyboardNumber (configuration): not used: external devices "
+                          "only\n"
+                          "  HingeflowExternalDevicesOnly (configuration): 1, external devices "
+                          "only\n"),
               std::string("keyboard driver (any display language)\n    container: ") +
                   (coverInMachine ? "built in (this machine's container)\n"
                                     "    with external devices only: not counted; without: "
@@ -206,18 +209,20 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
              sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue,
                                    REG_EXPAND_SZ, {'m', 'o', 'u', 's', 'e', 0});
          },
-         "  HingeflowTriggerDevice: it is REG_EXPAND_SZ, not REG_SZ, so the combined trigger\n",
+         "  HingeflowTriggerDevice (default): it is REG_EXPAND_SZ, not REG_SZ, so the combined "
+         "trigger\n",
          R"j("trigger": "combined")j"},
         {"trigger longer than 2047 characters",
          [] {
              sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kTriggerDeviceValue, REG_SZ,
                                    std::vector<BYTE>(2048, 'm'));
          },
-         "  HingeflowTriggerDevice: it is longer than 2047 characters (error 234), so the "
-         "combined trigger\n",
+         "  HingeflowTriggerDevice (default): it is longer than 2047 characters (error 234), so "
+         "the combined trigger\n",
          ""},
         {"number a string", [] { Config(kBuiltInKeyboardNumberValue, "1"); },
-         "  BuiltInHIDKeyboardNumber: it is REG_SZ, not REG_DWORD, so 0 built-in keyboards\n",
+         "  BuiltInHIDKeyboardNumber (default): it is REG_SZ, not REG_DWORD, so 0 built-in "
+         "keyboards\n",
          R"j("error": null,
       "builtInKeyboards": 0)j"},
         {"number with the top bit set",
@@ -225,14 +230,15 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
              sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue,
                                    0xFFFFFFFFu);
          },
-         "  BuiltInHIDKeyboardNumber: 4294967295, taken as 0 built-in keyboards\n",
+         "  BuiltInHIDKeyboardNumber (configuration): 4294967295, taken as 0 built-in keyboards\n",
          R"j("value": 4294967295)j"},
         {"configuration key missing",
          [] { sim::DeleteRegistryKey(HKEY_CURRENT_CONFIG, kConfigKeyPath); },
-         "  HingeflowServiceLogPath: the configuration key cannot be opened (error 2), so no log\n",
+         "  HingeflowServiceLogPath (default): the configuration key cannot be opened (error 2), "
+         "so no log\n",
          R"j("readable": false)j"},
         {"log folder missing", [&] { Config(kLogPathValue, missingFolder); },
-         "  HingeflowServiceLogPath: \"" + missingFolder +
+         "  HingeflowServiceLogPath (configuration): \"" + missingFolder +
              "\", where the service would not log: its folder does not exist, and the service "
              "never makes one\n",
          R"j("wouldLog": false)j"},
@@ -241,17 +247,57 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
              Config(kLogPathValue, folder + "hingeflow.log");
              sim::SetFileSecurity(folder, "O:SYD:P(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;BU)");
          },
-         "  HingeflowServiceLogPath: \"" + folder +
+         "  HingeflowServiceLogPath (configuration): \"" + folder +
              "hingeflow.log\", where the service would not log: the folder is writable by users "
              "other than administrators (S-1-5-32-545); the service refuses it with a warning "
              "event\n",
          R"j("wouldLog": false)j"},
+        // Policy wins value by value; a policy value that cannot be used is passed over, with why.
+        {"trigger set by policy",
+         [] {
+             Config(kTriggerDeviceValue, "keyboard");
+             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kTriggerDeviceValue,
+                                    "Mouse");
+         },
+         "  policy HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow: present: a value set there "
+         "wins over the same value here\n"
+         "  HingeflowTriggerDevice (policy): \"Mouse\", the mouse trigger\n"
+         "  BuiltInHIDKeyboardNumber (default): absent (error 2), so 0 built-in keyboards\n",
+         R"j("trigger": "mouse",
+      "source": "policy",
+      "policyRefused": null,
+      "policyError": null)j"},
+        {"policy log path longer than 2047 characters",
+         [&] {
+             Config(kLogPathValue, missingFolder);
+             sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kLogPathValue, REG_SZ,
+                                   std::vector<BYTE>(2048, 'c'));
+         },
+         "  HingeflowServiceLogPath (configuration): \"" + missingFolder +
+             "\", where the service would not log: its folder does not exist, and the service "
+             "never makes one\n"
+             "    policy value refused: it is longer than 2047 characters (error 234)\n",
+         R"j("policyRefused": "it is longer than 2047 characters (error 234)",
+      "policyError": 234
+    },
+    "policyKey": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow")j"},
+        {"policy key unreadable",
+         [] {
+             sim::CreateRegistryKey(HKEY_LOCAL_MACHINE, kPolicyKeyPath);
+             sim::SetKeyAccess(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0);
+         },
+         "  policy HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow: it cannot be opened (error "
+         "5), so it is passed over\n"
+         "  HingeflowTriggerDevice (default): absent (error 2), so the combined trigger\n"
+         "    policy value refused: the policy key cannot be opened (error 5)\n",
+         R"j("policyError": 5)j"},
         {"keyboards cannot be listed", [] { sim::FailCall("SetupDiGetClassDevsW", 1); },
          "  keyboard: the interfaces cannot be listed (error 8)\n",
          R"j("problem": "the interfaces cannot be listed (error 8)",
       "error": 8)j"},
         {"external devices only, not a number", [] { Config(kExternalDevicesOnlyValue, "1"); },
-         "  HingeflowExternalDevicesOnly: it is REG_SZ, not REG_DWORD, so all devices count\n",
+         "  HingeflowExternalDevicesOnly (default): it is REG_SZ, not REG_DWORD, so all devices "
+         "count\n",
          R"j("externalDevicesOnly": false,
       "source": "default")j"},
         {"external devices only, a container of another size",
@@ -305,7 +351,8 @@ TEST_F(StatusTest, StandardUserRightsReadEverything) {
     EXPECT_NE(sim::CallsTo("OpenServiceW")[0].find("HingeflowService, 0x5"), std::string::npos);
     for (const std::string& open : sim::CallsTo("RegOpenKeyExA")) {
         EXPECT_TRUE(open.find("sam=0x1") != std::string::npos ||
-                    open.find("sam=0x20019") != std::string::npos)
+                    open.find("sam=0x20019") != std::string::npos ||
+                    open.find("sam=0x20119") != std::string::npos) // KEY_READ, 64-bit view
             << open;
     }
 }

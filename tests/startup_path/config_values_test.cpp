@@ -4,6 +4,7 @@
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_test.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -116,6 +117,99 @@ TEST_F(ConfigValues, NumberIsTheStoredBitsLittleEndianAndNeverMoreThanFourBytes)
     };
     for (const Row& row : rows) {
         Check(row, [&] { return std::to_string(ReadConfigDword(kConfigKeyPath, name)); });
+    }
+}
+
+// Policy first, value by value: a readable policy value decides and the configuration is not
+// read; an unusable one is refused by name; no policy key or value leaves today's lines as they
+// were.
+TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
+    const auto policy = [](const char* name, DWORD type, Bytes data) {
+        return [=] { sim::SetRegistryValue(HKEY_LOCAL_MACHINE, kPolicyKeyPath, name, type, data); };
+    };
+    const auto both = [](std::function<void()> a, std::function<void()> b) {
+        return [=] { a(), b(); };
+    };
+    const char* trigger = kTriggerDeviceValue;
+    const char* number = kBuiltInKeyboardNumberValue;
+    const auto keyboard = Store(trigger, REG_SZ, Text("keyboard"));
+    const std::string refused = "E:policy value (HingeflowTriggerDevice) refused: ";
+    const struct {
+        const char* name;
+        const char* value;
+        std::function<void()> seed;
+        std::string result;
+        std::vector<std::string> log;
+    } rows[] = {
+        {"no policy key", trigger, keyboard, "keyboard configuration", {}},
+        {"neither",
+         trigger,
+         [] {},
+         " default",
+         {"V:query value (HingeflowTriggerDevice) failed: 2"}},
+        {"policy key without the value",
+         trigger,
+         both(keyboard, [] { sim::CreateRegistryKey(HKEY_LOCAL_MACHINE, kPolicyKeyPath); }),
+         "keyboard configuration",
+         {}},
+        {"policy",
+         trigger,
+         both(keyboard, policy(trigger, REG_SZ, Text("Mouse"))),
+         "Mouse policy",
+         {}},
+        {"empty policy text",
+         trigger,
+         both(keyboard, policy(trigger, REG_SZ, Text(""))),
+         " policy",
+         {}},
+        {"policy expandable",
+         trigger,
+         both(keyboard, policy(trigger, REG_EXPAND_SZ, Text("m"))),
+         "keyboard configuration",
+         {refused + "it is REG_EXPAND_SZ, not REG_SZ"}},
+        {"policy too long",
+         trigger,
+         policy(trigger, REG_SZ, Bytes(2048, 'm')),
+         " default",
+         {refused + "it is longer than 2047 characters (error 234)",
+          "V:query value (HingeflowTriggerDevice) failed: 2"}},
+        {"number by policy",
+         number,
+         both(Store(number, REG_DWORD, {1, 0, 0, 0}), policy(number, REG_DWORD, {3, 0, 0, 0})),
+         "3 policy",
+         {}},
+        {"policy number in 8 bytes",
+         number,
+         both(Store(number, REG_DWORD, {1, 0, 0, 0}), policy(number, REG_DWORD, Bytes(8, 1))),
+         "1 configuration",
+         {"E:policy value (BuiltInHIDKeyboardNumber) refused: it is stored in more than 4 bytes "
+          "(error 234)"}},
+    };
+    const char* const sources[] = {"policy", "configuration", "default"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const bool text = row.value == trigger;
+        sim::Reset();
+        LogCapture log;
+        row.seed();
+        if (text) {
+            const SettingText quiet = ExplainSettingString(row.value);
+            EXPECT_EQ(ReadSettingStringQuiet(row.value), quiet.text);
+            EXPECT_EQ(log.Entries(), std::vector<std::string>{});
+        }
+        sim::ClearJournal();
+        const std::string read =
+            text ? ReadSettingString(row.value) : std::to_string(ReadSettingDword(row.value));
+        const SettingOrigin origin =
+            text ? ExplainSettingString(row.value).origin : ExplainSettingDword(row.value).origin;
+        EXPECT_EQ(read + " " + sources[static_cast<int>(origin.source)], row.result);
+        EXPECT_EQ(log.Entries(), row.log);
+        const auto opens = sim::CallsTo("RegOpenKeyExA");
+        EXPECT_EQ(origin.source != SettingSource::Policy,
+                  std::any_of(opens.begin(), opens.end(),
+                              [](const std::string& open) { return open.rfind("HKCC", 0) == 0; }))
+            << "the configuration is read exactly when policy does not decide";
+        EXPECT_EQ(sim::OpenHandleCount(), 0);
     }
 }
 

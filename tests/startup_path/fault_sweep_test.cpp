@@ -122,6 +122,18 @@ TEST_F(FaultSweep, ReadersGiveTheNeutralResultAndTheirLine) {
         true);
     Sweep(SeedConfig(), [] { return ReadConfigStringQuiet(kConfigKeyPath, kTriggerDeviceValue); },
           {{"", {}}, {"", {}}, {"", {}}, {"mouse", {}}});
+    // A policy value that fails to read is refused by name, and the configuration decides.
+    const std::string refused = "E:policy value (HingeflowTriggerDevice) refused: ";
+    Sweep(
+        [] {
+            SeedConfig()();
+            sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kTriggerDeviceValue, "kb");
+        },
+        [] { return ReadSettingString(kTriggerDeviceValue); },
+        {{"mouse", {refused + "the policy key cannot be opened (error 5)"}},
+         {"mouse", {refused + "it cannot be queried (error 5)"}},
+         {"mouse", {refused + "it cannot be read (error 5)"}},
+         {"kb", {}}});
 }
 
 TEST_F(FaultSweep, StartUpLeavesLoggingOffSilently) {
@@ -132,7 +144,9 @@ TEST_F(FaultSweep, StartUpLeavesLoggingOffSilently) {
               return std::string(g_logEnabled ? "on" : "off") +
                      (g_logPath[0] == '\0' ? "" : " path");
           },
-          {{"off", {}}, {"off", {}}, {"off", {}}, {"on path", {}}}, false, Outcome{"off", {}});
+          // A policy key that cannot be opened leaves the configuration's path to decide.
+          {{"on path", {}}, {"off", {}}, {"off", {}}, {"off", {}}, {"on path", {}}}, false,
+          Outcome{"off", {}});
 }
 
 TEST_F(FaultSweep, SwitchReportsEachFailedCall) {

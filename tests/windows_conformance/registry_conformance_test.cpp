@@ -205,6 +205,26 @@ TEST_F(RegistryConformance, MissingKeyCannotBeOpened) {
               ERROR_FILE_NOT_FOUND);
 }
 
+// Policy is read as KEY_READ in the 64-bit view: a key that policy never made is
+// ERROR_FILE_NOT_FOUND, and one that it made reads like any other.
+TEST_F(RegistryConformance, PolicyKeyOpensInThe64BitViewOnceMade) {
+    constexpr const char* kPolicyKey = "SOFTWARE\\Policies\\HingeflowConformance";
+    constexpr REGSAM kPolicyAccess = KEY_READ | KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, kPolicyAccess, &key),
+              ERROR_FILE_NOT_FOUND);
+    seed::RegistryValue(HKEY_LOCAL_MACHINE, kPolicyKey, "HfPolicy", REG_SZ,
+                        TextWithTerminator("mouse"));
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicyKey, 0, kPolicyAccess, &key), ERROR_SUCCESS);
+    DWORD type = kUntouched;
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "HfPolicy", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    seed::RemoveRegistryKey(HKEY_LOCAL_MACHINE, kPolicyKey);
+}
+
 TEST_F(RegistryConformance, WriteReplacesValueTypeAndSize) {
     seed::RegistryValue(HKEY_LOCAL_MACHINE, kSwitchKey, kSwitchValue, REG_SZ,
                         TextWithTerminator("1"));
