@@ -87,7 +87,7 @@ std::string ReadText(const Location& location, const char* valueName, Reporting 
     const char* end = std::find(text, text + sizeof text, '\0');
     if (end == text + sizeof text) {
         // 2048 bytes without a zero: the text and its terminator would not fit.
-        if (reporting == Reporting::Log) {
+        if (reporting != Reporting::Quiet) {
             LogError("query key(%s) value failed: %d", valueName,
                      static_cast<int>(ERROR_MORE_DATA));
         }
@@ -177,7 +177,7 @@ bool ReadPolicy(Read read, const char* valueName, DWORD type, Reporting reportin
     }
     if (!NotSet(problem)) {
         origin.policyRefusal = problem;
-        if (reporting == Reporting::Log) {
+        if (reporting != Reporting::Quiet) {
             char reason[96];
             FormatRefusal(problem, type, reason, sizeof reason);
             LogError("policy value (%s) refused: %s", valueName, reason);
@@ -223,10 +223,6 @@ DWORD ReadConfigDword(const char* subKeyPath, const char* valueName) {
     return ReadNumber(Configuration(subKeyPath), valueName, Reporting::Log, nullptr);
 }
 
-DWORD ReadConfigDwordUnlessAbsent(const char* subKeyPath, const char* valueName) {
-    return ReadNumber(Configuration(subKeyPath), valueName, Reporting::LogUnlessAbsent, nullptr);
-}
-
 ConfigText ExplainConfigString(const char* subKeyPath, const char* valueName) {
     ConfigText reading;
     reading.text =
@@ -247,6 +243,10 @@ std::string ReadSettingString(const char* valueName) {
 
 DWORD ReadSettingDword(const char* valueName) {
     return NumberSetting(valueName, Reporting::Log).value;
+}
+
+DWORD ReadSettingDwordUnlessAbsent(const char* valueName) {
+    return NumberSetting(valueName, Reporting::LogUnlessAbsent).value;
 }
 
 std::string ReadSettingStringQuiet(const char* valueName) {

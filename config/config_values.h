@@ -36,8 +36,6 @@ inline constexpr Setting kSettings[] = {
 std::string ReadConfigString(const char* subKeyPath, const char* valueName);
 // REG_DWORD bits as stored; logs each failure.
 DWORD ReadConfigDword(const char* subKeyPath, const char* valueName);
-// As ReadConfigDword, but a value that does not exist is not logged.
-DWORD ReadConfigDwordUnlessAbsent(const char* subKeyPath, const char* valueName);
 // As ReadConfigString, but never writes to the log: the log's own start-up uses it.
 std::string ReadConfigStringQuiet(const char* subKeyPath, const char* valueName);
 
@@ -82,6 +80,9 @@ struct SettingNumber : ConfigNumber {
 // ERROR line naming it and why; the configuration is then read and logged as ever.
 std::string ReadSettingString(const char* valueName);
 DWORD ReadSettingDword(const char* valueName);
+// As ReadSettingDword, for a value most machines never set: absent from both keys, it is not
+// logged.
+DWORD ReadSettingDwordUnlessAbsent(const char* valueName);
 // As ReadSettingString, but never writes to the log: the log's own start-up uses it.
 std::string ReadSettingStringQuiet(const char* valueName);
 // The same readings with their origin, for reports; nothing is logged.

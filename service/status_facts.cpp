@@ -143,12 +143,7 @@ StatusFacts GatherStatusFacts(const std::wstring& serviceName) {
     facts.triggerDevice = ExplainSettingString(kTriggerDeviceValue);
     facts.builtInKeyboardNumber = ExplainSettingDword(kBuiltInKeyboardNumberValue);
     facts.logPath = ExplainSettingString(kLogPathValue);
-    static_cast<ConfigNumber&>(facts.externalDevicesOnly) =
-        ExplainConfigDword(kConfigKeyPath, kExternalDevicesOnlyValue);
-    facts.externalDevicesOnly.origin.source =
-        facts.externalDevicesOnly.problem.failure == ConfigFailure::None
-            ? SettingSource::Configuration
-            : SettingSource::Default;
+    facts.externalDevicesOnly = ExplainSettingDword(kExternalDevicesOnlyValue);
     facts.log = WouldLogTo(facts.logPath);
     facts.keyboardListing = ListDevices(kKeyboardKind, facts.devices);
     facts.mouseListing = ListDevices(kMouseKind, facts.devices);

@@ -78,7 +78,7 @@ std::string ReadTriggerDevice() {
 bool ReadExternalDevicesOnly() {
     // Absent is today's behaviour and leaves the log as it was; any other failure is logged as
     // for the other values.
-    return ReadConfigDwordUnlessAbsent(kConfigKeyPath, kExternalDevicesOnlyValue) == 1;
+    return ReadSettingDwordUnlessAbsent(kExternalDevicesOnlyValue) == 1;
 }
 
 bool IsExternalInputAttached() {

@@ -11,7 +11,7 @@
 std::int32_t ReadBuiltInKeyboardNumber();
 // HingeflowTriggerDevice, lower-cased byte by byte as tolower does in the "C" locale.
 std::string ReadTriggerDevice();
-// HingeflowExternalDevicesOnly: true for a readable 1 alone.
+// HingeflowExternalDevicesOnly, policy first: true for a readable 1 alone.
 bool ReadExternalDevicesOnly();
 // Takes a census, and after a negative one retries up to 3 times, 30 ms apart.
 bool IsExternalInputAttached();

@@ -300,6 +300,19 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
          "count\n",
          R"j("externalDevicesOnly": false,
       "source": "default")j"},
+        {"external devices only, a policy value not a number",
+         [] {
+             sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                   1);
+             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kExternalDevicesOnlyValue,
+                                    "0");
+         },
+         "  HingeflowExternalDevicesOnly (configuration): 1, external devices only\n"
+         "    policy value refused: it is REG_SZ, not REG_DWORD\n",
+         R"j("externalDevicesOnly": true,
+      "source": "configuration",
+      "policyRefused": "it is REG_SZ, not REG_DWORD",
+      "policyError": null)j"},
         {"external devices only, a container of another size",
          [] {
              sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
