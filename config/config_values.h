@@ -30,6 +30,7 @@ inline constexpr Setting kSettings[] = {
     {kTriggerDeviceValue, REG_SZ},
     {kBuiltInKeyboardNumberValue, REG_DWORD},
     {kLogPathValue, REG_SZ},
+    {kExternalDevicesOnlyValue, REG_DWORD},
 };
 
 // REG_SZ text up to its first zero byte; logs each failure.
