@@ -50,9 +50,10 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
 enum class Policy { Absent, Values };
 
 // A convertible with its built-in keyboard and touchpad, and one external USB keyboard; its
-// values set by the configuration or, where given, by policy. External only, Windows places the
-// first two in the machine's container and the keyboard, with a pointing stick, in its own: the
-// touchpad then no longer counts, and the stick does.
+// values set by the configuration or, where given, by policy, which then also sets the mode, to
+// 0 where it is off. External only, Windows places the first two in the machine's container and
+// the keyboard, with a pointing stick, in its own: the touchpad then no longer counts, and the
+// stick does.
 void SeedConvertibleWithExternalKeyboard(bool externalOnly = false,
                                          Policy policy = Policy::Absent) {
     sim::Reset();
@@ -64,6 +65,9 @@ void SeedConvertibleWithExternalKeyboard(bool externalOnly = false,
     sim::AddHidKeyboard();
     sim::AddHidMouse();
     sim::AddHidKeyboard();
+    if (policy == Policy::Values) {
+        sim::SetRegistryDword(hive, key, kExternalDevicesOnlyValue, externalOnly ? 1 : 0);
+    }
     if (externalOnly) {
         constexpr GUID kCover = {0x1234, 0x5678, 0x9abc, {1, 2, 3, 4, 5, 6, 7, 8}};
         sim::SetRegistryDword(hive, key, kExternalDevicesOnlyValue, 1);
