@@ -2,7 +2,7 @@
 # External devices only under Wine: the test keyboard placed by its container properties
 # (SetupDiSetDevicePropertyW, which Wine stores) in the machine's own container or in one of its
 # own. The service, in the bridge host (see live_switch.sh), and hingeflow.exe status follow
-# HingeflowExternalDevicesOnly as it is set between plugs.
+# HingeflowExternalDevicesOnly as it is set between plugs, in the configuration or by policy.
 #   external_only.sh BRIDGE_HOST_EXE HINGEFLOW_EXE PLUG_EXE DRIVER_SYS PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$5"
@@ -97,3 +97,21 @@ print(d["inLocalMachineContainer"], d["containerId"], d["container"], d["counted
       m["externalDevicesOnly"], m["source"])' "$PREFIX/stdout.log")"
 unplug
 check "tablet mode once it goes" equals 0x0 "$(slate_mode)"
+
+# As Group Policy writes it, while the configuration says 0.
+echo "== external devices only by policy, the keyboard in the machine's container"
+policy_key='HKLM\SOFTWARE\Policies\hingeflow'
+wine reg add "$policy_key" /v HingeflowExternalDevicesOnly /t REG_DWORD /d 1 /f >/dev/null
+plug_as 0 builtin
+run_exe "$exe" status --json
+check "status --json: the mode on, from policy" equals "True policy" "$(python3 -c 'import json, sys
+m = json.load(open(sys.argv[1]))["configuration"]["HingeflowExternalDevicesOnly"]
+print(m["externalDevicesOnly"], m["source"])' "$PREFIX/stdout.log")"
+unplug
+check "the service followed policy: tablet mode throughout, decided in the mode" equals "0 4" \
+  "$(since | grep -c 'exit tablet mode' || true) $(since | grep -cxF 'V:external devices only' || true)"
+wine reg delete "$policy_key" /v HingeflowExternalDevicesOnly /f >/dev/null
+plug_as 0 builtin
+check "the policy value deleted: the configuration's 0 decides, laptop mode" \
+  wait_for 1 'V:exit tablet mode: 1'
+unplug

@@ -99,6 +99,7 @@ check "the policy value wins, the mistyped one is passed over with why" equals \
   HingeflowTriggerDevice (configuration): "keyboard", the keyboard trigger
     policy value refused: it is REG_DWORD, not REG_SZ
   BuiltInHIDKeyboardNumber (policy): 1 built-in keyboard
+  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count
   HingeflowServiceLogPath (configuration): "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
   "$(section Configuration)"
 check "and the decision follows the policy" matches '*counted now: 0 mice, 1 keyboard*external input: no*' \
