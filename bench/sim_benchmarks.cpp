@@ -6,6 +6,7 @@
 #include "tests/support/counting_new.h"
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
+#include "platform/device_properties.h"
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
@@ -46,11 +47,15 @@ void ReportAllocations(benchmark::State& state, const std::string& name, long al
     }
 }
 
-enum class Policy { Absent, BothValues };
+enum class Policy { Absent, Values };
 
 // A convertible with its built-in keyboard and touchpad, and one external USB keyboard; its
-// trigger and built-in number set by the configuration or, where given, by policy.
-void SeedConvertibleWithExternalKeyboard(Policy policy = Policy::Absent) {
+// values set by the configuration or, where given, by policy, which then also sets the mode, to
+// 0 where it is off. External only, Windows places the first two in the machine's container and
+// the keyboard, with a pointing stick, in its own: the touchpad then no longer counts, and the
+// stick does.
+void SeedConvertibleWithExternalKeyboard(bool externalOnly = false,
+                                         Policy policy = Policy::Absent) {
     sim::Reset();
     const HKEY hive = policy == Policy::Absent ? HKEY_CURRENT_CONFIG : HKEY_LOCAL_MACHINE;
     const char* key = policy == Policy::Absent ? kConfigKeyPath : kPolicyKeyPath;
@@ -60,6 +65,17 @@ void SeedConvertibleWithExternalKeyboard(Policy policy = Policy::Absent) {
     sim::AddHidKeyboard();
     sim::AddHidMouse();
     sim::AddHidKeyboard();
+    if (policy == Policy::Values) {
+        sim::SetRegistryDword(hive, key, kExternalDevicesOnlyValue, externalOnly ? 1 : 0);
+    }
+    if (externalOnly) {
+        constexpr GUID kCover = {0x1234, 0x5678, 0x9abc, {1, 2, 3, 4, 5, 6, 7, 8}};
+        sim::SetRegistryDword(hive, key, kExternalDevicesOnlyValue, 1);
+        sim::PlaceInContainer(1, device_property::kMachineContainer);
+        sim::PlaceInContainer(2, device_property::kMachineContainer);
+        sim::PlaceInContainer(3, kCover);
+        sim::PlaceInContainer(sim::AddHidMouse(), kCover);
+    }
 }
 
 std::vector<std::string> JournalOps() {
@@ -71,10 +87,10 @@ std::vector<std::string> JournalOps() {
 }
 
 // The baseline is only fair if it makes exactly the calls the decision makes, with the policy
-// key absent (the timed case) and with policy setting both values.
-bool BaselineMatchesDecision(Policy policy) {
-    const char* where = policy == Policy::Absent ? "policy key absent" : "both values by policy";
-    SeedConvertibleWithExternalKeyboard(policy);
+// key absent (the timed case) and with policy setting the values.
+bool BaselineMatchesDecision(bool externalOnly, Policy policy) {
+    const char* where = policy == Policy::Absent ? "policy key absent" : "values by policy";
+    SeedConvertibleWithExternalKeyboard(externalOnly, policy);
     HingeflowService service;
     service.OnDeviceEvent(DBT_DEVICEARRIVAL, nullptr);
     const std::vector<std::string> decision = JournalOps();
@@ -83,7 +99,7 @@ bool BaselineMatchesDecision(Policy policy) {
         std::count_if(decision.begin(), decision.end(),
                       [](const std::string& op) { return op.rfind("Reg", 0) == 0; }));
 
-    SeedConvertibleWithExternalKeyboard(policy);
+    SeedConvertibleWithExternalKeyboard(externalOnly, policy);
     const bool written = bare::Decision();
     const std::vector<std::string> baseline = JournalOps();
     const std::vector<DWORD> baselineWrites = sim::DwordWritesTo(kSlateModeValue);
@@ -98,14 +114,15 @@ bool BaselineMatchesDecision(Policy policy) {
         }
     } else {
         std::printf("decision and baseline both make the same %zu platform calls, %zu of them "
-                    "registry calls (%s)\n",
-                    decision.size(), registryCalls, where);
+                    "registry calls (%s%s)\n",
+                    decision.size(), registryCalls, where,
+                    externalOnly ? ", external devices only" : "");
     }
     return same;
 }
 
-void BM_DecisionPath(benchmark::State& state) {
-    SeedConvertibleWithExternalKeyboard();
+void DecisionPath(benchmark::State& state, bool externalOnly, const char* name) {
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     sim::SetJournalEnabled(false);
     HingeflowService service;
     long allocations = 0;
@@ -116,12 +133,21 @@ void BM_DecisionPath(benchmark::State& state) {
         }
         allocations = scope.Count();
     }
-    ReportAllocations(state, "BM_DecisionPath", allocations, false);
+    ReportAllocations(state, name, allocations, false);
+}
+
+void BM_DecisionPath(benchmark::State& state) {
+    DecisionPath(state, false, "BM_DecisionPath");
 }
 BENCHMARK(BM_DecisionPath);
 
-void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
-    SeedConvertibleWithExternalKeyboard();
+void BM_DecisionPathExternalOnly(benchmark::State& state) {
+    DecisionPath(state, true, "BM_DecisionPathExternalOnly");
+}
+BENCHMARK(BM_DecisionPathExternalOnly);
+
+void DecisionPlatformCallsOnly(benchmark::State& state, bool externalOnly, const char* name) {
+    SeedConvertibleWithExternalKeyboard(externalOnly);
     sim::SetJournalEnabled(false);
     long allocations = 0;
     {
@@ -131,14 +157,29 @@ void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
         }
         allocations = scope.Count();
     }
-    ReportAllocations(state, "BM_DecisionPlatformCallsOnly", allocations, false);
+    ReportAllocations(state, name, allocations, false);
+}
+
+void BM_DecisionPlatformCallsOnly(benchmark::State& state) {
+    DecisionPlatformCallsOnly(state, false, "BM_DecisionPlatformCallsOnly");
 }
 BENCHMARK(BM_DecisionPlatformCallsOnly);
 
-void SeedMice(int interfaces) {
+void BM_DecisionPlatformCallsOnlyExternalOnly(benchmark::State& state) {
+    DecisionPlatformCallsOnly(state, true, "BM_DecisionPlatformCallsOnlyExternalOnly");
+}
+BENCHMARK(BM_DecisionPlatformCallsOnlyExternalOnly);
+
+// External only, every mouse is placed outside the machine: each costs its one more read.
+void SeedMice(int interfaces, bool externalOnly = false) {
     sim::Reset();
     for (int i = 0; i < interfaces; ++i) {
-        sim::AddHidMouse();
+        const int id = sim::AddHidMouse();
+        if (externalOnly) {
+            GUID container{};
+            container.Data1 = static_cast<decltype(container.Data1)>(id);
+            sim::PlaceInContainer(id, container);
+        }
     }
     sim::SetJournalEnabled(false);
 }
@@ -163,6 +204,27 @@ void BM_Census(benchmark::State& state) {
     ReportAllocations(state, "BM_Census/" + std::to_string(interfaces), allocations, true);
 }
 BENCHMARK(BM_Census)->RangeMultiplier(10)->Range(1, 1000)->Complexity(benchmark::oN);
+
+void BM_CensusExternalOnly(benchmark::State& state) {
+    const int interfaces = static_cast<int>(state.range(0));
+    SeedMice(interfaces, true);
+    long allocations = 0;
+    std::int32_t count = 0;
+    {
+        AllocationScope scope;
+        for (auto _ : state) {
+            count = CountInputDevices(kMouseKind, CensusScope::ExternalOnly);
+            benchmark::DoNotOptimize(count);
+        }
+        allocations = scope.Count();
+    }
+    if (count != interfaces) {
+        state.SkipWithError("census miscounted");
+    }
+    ReportAllocations(state, "BM_CensusExternalOnly/" + std::to_string(interfaces), allocations,
+                      true);
+}
+BENCHMARK(BM_CensusExternalOnly)->RangeMultiplier(10)->Range(1, 1000);
 
 void BM_CensusPlatformCallsOnly(benchmark::State& state) {
     const int interfaces = static_cast<int>(state.range(0));
@@ -274,8 +336,10 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
     }
-    if (!BaselineMatchesDecision(Policy::Absent) || !BaselineMatchesDecision(Policy::BothValues)) {
-        return 2;
+    for (const Policy policy : {Policy::Absent, Policy::Values}) {
+        if (!BaselineMatchesDecision(false, policy) || !BaselineMatchesDecision(true, policy)) {
+            return 2;
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

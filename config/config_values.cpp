@@ -11,7 +11,8 @@ namespace {
 
 constexpr DWORD kTextCapacity = 2048;
 
-enum class Reporting { Log, Quiet };
+// LogUnlessAbsent: for a value most machines never set, whose absence is no news.
+enum class Reporting { Log, LogUnlessAbsent, Quiet };
 
 // A key the readers read from: the configuration, or the policy that overrides it.
 struct Location {
@@ -33,7 +34,7 @@ bool Refuse(ConfigProblem* problem, ConfigFailure failure, LSTATUS status, DWORD
 // and recorded in `problem` when one is given.
 bool ReadValue(const Location& location, const char* valueName, DWORD expectedType, BYTE* buffer,
                DWORD capacity, Reporting reporting, DWORD& size, ConfigProblem* problem) {
-    const bool log = reporting == Reporting::Log;
+    const bool log = reporting != Reporting::Quiet;
     UniqueRegistryKey key;
     LSTATUS status =
         RegOpenKeyExA(location.hive, location.subKeyPath, 0, location.access, key.receive());
@@ -48,7 +49,7 @@ bool ReadValue(const Location& location, const char* valueName, DWORD expectedTy
     status = RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
     if (status != ERROR_SUCCESS) {
         key.reset();
-        if (log) {
+        if (log && !(reporting == Reporting::LogUnlessAbsent && status == ERROR_FILE_NOT_FOUND)) {
             LogVerbose("query value (%s) failed: %d", valueName, static_cast<int>(status));
         }
         return Refuse(problem, ConfigFailure::QueryValue, status, REG_NONE);
@@ -86,7 +87,7 @@ std::string ReadText(const Location& location, const char* valueName, Reporting 
     const char* end = std::find(text, text + sizeof text, '\0');
     if (end == text + sizeof text) {
         // 2048 bytes without a zero: the text and its terminator would not fit.
-        if (reporting == Reporting::Log) {
+        if (reporting != Reporting::Quiet) {
             LogError("query key(%s) value failed: %d", valueName,
                      static_cast<int>(ERROR_MORE_DATA));
         }
@@ -176,7 +177,7 @@ bool ReadPolicy(Read read, const char* valueName, DWORD type, Reporting reportin
     }
     if (!NotSet(problem)) {
         origin.policyRefusal = problem;
-        if (reporting == Reporting::Log) {
+        if (reporting != Reporting::Quiet) {
             char reason[96];
             FormatRefusal(problem, type, reason, sizeof reason);
             LogError("policy value (%s) refused: %s", valueName, reason);
@@ -242,6 +243,10 @@ std::string ReadSettingString(const char* valueName) {
 
 DWORD ReadSettingDword(const char* valueName) {
     return NumberSetting(valueName, Reporting::Log).value;
+}
+
+DWORD ReadSettingDwordUnlessAbsent(const char* valueName) {
+    return NumberSetting(valueName, Reporting::LogUnlessAbsent).value;
 }
 
 std::string ReadSettingStringQuiet(const char* valueName) {

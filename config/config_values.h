@@ -7,11 +7,12 @@
 
 #include <string>
 
-// The subkey every caller passes, and the three values read under it.
+// The subkey every caller passes, and the values read under it.
 constexpr const char* kConfigKeyPath = "System\\CurrentControlSet";
 constexpr const char* kTriggerDeviceValue = "HingeflowTriggerDevice";
 constexpr const char* kBuiltInKeyboardNumberValue = "BuiltInHIDKeyboardNumber";
 constexpr const char* kLogPathValue = "HingeflowServiceLogPath";
+constexpr const char* kExternalDevicesOnlyValue = "HingeflowExternalDevicesOnly";
 
 // Where Group Policy and MDM write (they write nowhere under System): a value set there wins
 // over the configuration, one value at a time. Always the 64-bit view, where policy lands.
@@ -29,6 +30,7 @@ inline constexpr Setting kSettings[] = {
     {kTriggerDeviceValue, REG_SZ},
     {kBuiltInKeyboardNumberValue, REG_DWORD},
     {kLogPathValue, REG_SZ},
+    {kExternalDevicesOnlyValue, REG_DWORD},
 };
 
 // REG_SZ text up to its first zero byte; logs each failure.
@@ -79,6 +81,9 @@ struct SettingNumber : ConfigNumber {
 // ERROR line naming it and why; the configuration is then read and logged as ever.
 std::string ReadSettingString(const char* valueName);
 DWORD ReadSettingDword(const char* valueName);
+// As ReadSettingDword, for a value most machines never set: absent from both keys, it is not
+// logged.
+DWORD ReadSettingDwordUnlessAbsent(const char* valueName);
 // As ReadSettingString, but never writes to the log: the log's own start-up uses it.
 std::string ReadSettingStringQuiet(const char* valueName);
 // The same readings with their origin, for reports; nothing is logged.

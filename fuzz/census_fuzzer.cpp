@@ -1,6 +1,7 @@
 // The census and the presence check over any set of interfaces and devices: descriptions of any
-// length with or without their zero, any driver properties, any reported detail size, failures
-// at any step, and any trigger value and built-in number; and status's listing of them.
+// length with or without their zero, any driver and container properties, any reported detail
+// size, failures at any step, and any trigger value, built-in number and external-only value; and
+// status's listing of them.
 #include "config/config_values.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/device_properties.h"
@@ -69,6 +70,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        fuzz::Bytes(in, in.ConsumeBool() ? 64 : 4096));
             }
         }
+        if (in.ConsumeBool()) {
+            if (in.ConsumeBool()) {
+                GUID container{};
+                if (in.ConsumeBool()) {
+                    container = device_property::kMachineContainer;
+                } else {
+                    container.Data1 = in.ConsumeIntegral<std::uint32_t>();
+                }
+                sim::PlaceInContainer(id, container);
+            } else {
+                sim::SetDeviceProperty(id,
+                                       in.ConsumeBool() ? device_property::kInLocalMachineContainer
+                                                        : device_property::kContainerId,
+                                       in.ConsumeIntegralInRange<DEVPROPTYPE>(0, 0x20),
+                                       fuzz::Bytes(in, in.ConsumeBool() ? 20 : 64));
+            }
+        }
         if (in.ConsumeIntegralInRange(0, 3) == 0) {
             const DWORD detail = in.ConsumeBool() ? sim::kNoDetailSizeReported
                                                   : in.ConsumeIntegralInRange<DWORD>(0, 2048);
@@ -98,6 +116,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               in.ConsumeBool() ? in.ConsumeIntegralInRange<DWORD>(0, 4)
                                                : in.ConsumeIntegral<DWORD>());
     }
+    if (in.ConsumeBool()) {
+        if (in.ConsumeBool()) {
+            sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                  in.ConsumeIntegralInRange<DWORD>(0, 2));
+        } else {
+            sim::SetRegistryValue(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                  fuzz::ValueType(in), fuzz::Bytes(in, 16));
+        }
+    }
     const DeviceKind kind = in.ConsumeBool() ? in.ConsumeIntegralInRange<DeviceKind>(-1, 5)
                                              : in.ConsumeIntegral<DeviceKind>();
     fuzz::ArmFaults(in);
@@ -108,6 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 : kind == kKeyboardKind ? count <= keyboards
                                         : count == 0,
                 "more devices counted than are present");
+    fuzz::Check(CountInputDevices(kind, CensusScope::ExternalOnly) >= 0,
+                "a negative census of external devices");
     const std::int32_t builtIn = ReadBuiltInKeyboardNumber();
     fuzz::Check(builtIn >= 0, "a negative built-in number");
     const std::string trigger = ReadTriggerDevice();
@@ -121,16 +150,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // any description, ID or INF name.
     sim::ClearFaults();
     const StatusFacts facts = GatherStatusFacts(L"HingeflowService");
-    std::int32_t listedMice = 0;
-    std::int32_t listedKeyboards = 0;
-    for (const DeviceFacts& device : facts.devices) {
-        if (IsCounted(device.verdict)) {
-            ++(device.kind == kMouseKind ? listedMice : listedKeyboards);
-        }
+    for (const DeviceKind counted : {kMouseKind, kKeyboardKind}) {
+        fuzz::Check(CountInputDevices(counted, CensusScope::ExternalOnly) <=
+                        CountInputDevices(counted),
+                    "more external devices than devices");
     }
-    fuzz::Check(listedMice == CountInputDevices(kMouseKind) &&
-                    listedKeyboards == CountInputDevices(kKeyboardKind),
-                "the listing counted otherwise than the count");
+    for (const CensusScope scope : {CensusScope::AllDevices, CensusScope::ExternalOnly}) {
+        std::int32_t listedMice = 0;
+        std::int32_t listedKeyboards = 0;
+        for (const DeviceFacts& device : facts.devices) {
+            if (IsCounted(device.verdict, device.container, scope)) {
+                ++(device.kind == kMouseKind ? listedMice : listedKeyboards);
+            }
+        }
+        fuzz::Check(listedMice == CountInputDevices(kMouseKind, scope) &&
+                        listedKeyboards == CountInputDevices(kKeyboardKind, scope),
+                    "the listing counted otherwise than the count");
+    }
     for (const std::string& printed : {StatusText(facts), StatusJson(facts)}) {
         for (const char c : printed) {
             fuzz::Check(c == '\n' || (c >= 0x20 && c < 0x7F), "status printed a non-ASCII byte");

@@ -41,6 +41,11 @@ struct DeviceFacts {
     std::optional<std::wstring> description;
     std::optional<std::wstring> matchingDeviceId;
     std::optional<std::wstring> infName;
+    CensusContainer container = CensusContainer::NotRead;
+    CensusStep containerStep = CensusStep::None;
+    DWORD containerError = 0;
+    std::optional<bool> inLocalMachineContainer;
+    std::optional<GUID> containerId;
 };
 
 struct StatusFacts {
@@ -51,6 +56,7 @@ struct StatusFacts {
     SettingText triggerDevice;
     SettingNumber builtInKeyboardNumber;
     SettingText logPath;
+    SettingNumber externalDevicesOnly;
     LogVerdict log;
     std::vector<DeviceFacts> devices;
     StatusProblem keyboardListing; // the class could not be listed at all

@@ -103,6 +103,15 @@ void ListDevice(void* context, const CensusEntry& entry) noexcept {
         device.description = Copy(entry.description);
         device.matchingDeviceId = Copy(entry.matchingDeviceId);
         device.infName = Copy(entry.infName);
+        device.container = entry.container;
+        device.containerStep = entry.containerStep;
+        device.containerError = entry.containerError;
+        if (entry.inLocalMachineContainerRead) {
+            device.inLocalMachineContainer = entry.inLocalMachineContainer;
+        }
+        if (entry.containerIdRead) {
+            device.containerId = entry.containerId;
+        }
         listing->devices->push_back(std::move(device));
     } catch (...) {
         listing->complete = false;
@@ -134,6 +143,7 @@ StatusFacts GatherStatusFacts(const std::wstring& serviceName) {
     facts.triggerDevice = ExplainSettingString(kTriggerDeviceValue);
     facts.builtInKeyboardNumber = ExplainSettingDword(kBuiltInKeyboardNumberValue);
     facts.logPath = ExplainSettingString(kLogPathValue);
+    facts.externalDevicesOnly = ExplainSettingDword(kExternalDevicesOnlyValue);
     facts.log = WouldLogTo(facts.logPath);
     facts.keyboardListing = ListDevices(kKeyboardKind, facts.devices);
     facts.mouseListing = ListDevices(kMouseKind, facts.devices);

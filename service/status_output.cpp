@@ -243,6 +243,7 @@ std::string ConfigProblemWords(const ConfigProblem& problem, DWORD expectedType)
 
 struct Decision {
     Trigger trigger = Trigger::Combined;
+    bool externalOnly = false;
     std::int32_t builtInKeyboards = 0;
     std::int32_t mice = 0;
     std::int32_t keyboards = 0;
@@ -252,9 +253,13 @@ struct Decision {
 Decision Decide(const StatusFacts& facts) {
     Decision decision;
     decision.trigger = SelectTrigger(LowerCaseTriggerDevice(facts.triggerDevice.text));
-    decision.builtInKeyboards = BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value);
+    decision.externalOnly = ExternalDevicesOnlyFrom(facts.externalDevicesOnly);
+    decision.builtInKeyboards =
+        decision.externalOnly ? 0 : BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value);
+    const CensusScope scope =
+        decision.externalOnly ? CensusScope::ExternalOnly : CensusScope::AllDevices;
     for (const DeviceFacts& device : facts.devices) {
-        if (IsCounted(device.verdict)) {
+        if (IsCounted(device.verdict, device.container, scope)) {
             ++(device.kind == kMouseKind ? decision.mice : decision.keyboards);
         }
     }
@@ -275,15 +280,17 @@ const char* TriggerCode(Trigger trigger) {
 }
 
 std::string TriggerRule(const Decision& decision) {
-    const std::string builtIn = std::to_string(decision.builtInKeyboards);
+    std::string keyboards = decision.externalOnly
+                                ? std::string("at least 1 counted keyboard")
+                                : "more counted keyboards than the " +
+                                      std::to_string(decision.builtInKeyboards) + " built in";
     switch (decision.trigger) {
     case Trigger::Mouse:
         return "at least 1 counted mouse";
     case Trigger::Keyboard:
-        return "more counted keyboards than the " + builtIn + " built in";
+        return keyboards;
     default:
-        return "at least 1 counted mouse and more counted keyboards than the " + builtIn +
-               " built in";
+        return "at least 1 counted mouse and " + keyboards;
     }
 }
 
@@ -324,6 +331,10 @@ StepNames NamesOf(CensusStep step) {
         return {"matchingDeviceId", "matching device ID"};
     case CensusStep::InfName:
         return {"infName", "INF name"};
+    case CensusStep::InLocalMachineContainer:
+        return {"inLocalMachineContainer", "DEVPKEY_Device_InLocalMachineContainer"};
+    case CensusStep::ContainerId:
+        return {"containerId", "DEVPKEY_Device_ContainerId"};
     default:
         return {"none", "data"};
     }
@@ -353,6 +364,56 @@ std::string DeviceReason(const DeviceFacts& device) {
                          step +
                          (device.error == ERROR_NOT_FOUND ? " is not set" : " cannot be read"),
                      device.error);
+}
+
+const char* ContainerCode(CensusContainer container) {
+    switch (container) {
+    case CensusContainer::Attached:
+        return "attached";
+    case CensusContainer::BuiltIn:
+        return "builtIn";
+    default:
+        return "unknown";
+    }
+}
+
+std::string ContainerWords(const DeviceFacts& device) {
+    switch (device.container) {
+    case CensusContainer::Attached:
+        return "attached (its own container)";
+    case CensusContainer::BuiltIn:
+        return "built in (this machine's container)";
+    default:
+        return std::string("unknown: ") + NamesOf(device.containerStep).words + ", error " +
+               std::to_string(device.containerError);
+    }
+}
+
+bool CountedExternalOnly(const DeviceFacts& device) {
+    return IsCounted(device.verdict, device.container, CensusScope::ExternalOnly);
+}
+
+// As Windows writes a GUID, in lower case: {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}.
+std::string GuidText(const GUID& guid) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text = "{";
+    const auto append = [&](std::uint32_t value, int digits) {
+        for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+            text.push_back(kHex[(value >> shift) & 0xF]);
+        }
+    };
+    append(static_cast<std::uint32_t>(guid.Data1), 8);
+    text.push_back('-');
+    append(guid.Data2, 4);
+    text.push_back('-');
+    append(guid.Data3, 4);
+    for (int i = 0; i < 8; ++i) {
+        if (i == 0 || i == 2) {
+            text.push_back('-');
+        }
+        append(guid.Data4[i], 2);
+    }
+    return text + "}";
 }
 
 // --- Plain words ----------------------------------------------------------------------------
@@ -445,13 +506,22 @@ std::string StatusTextOf(const StatusFacts& facts) {
         ConfigProblemWords(facts.builtInKeyboardNumber.problem, REG_DWORD);
     const std::string builtIn = Counted(decision.builtInKeyboards, "built-in keyboard");
     std::string number = builtIn;
-    if (!numberProblem.empty()) {
+    if (decision.externalOnly) {
+        number = "not used: external devices only";
+    } else if (!numberProblem.empty()) {
         number = numberProblem + ", so " + builtIn;
     } else if (static_cast<DWORD>(decision.builtInKeyboards) != facts.builtInKeyboardNumber.value) {
         number = std::to_string(facts.builtInKeyboardNumber.value) + ", taken as " + builtIn;
     }
     SettingLines(out, kBuiltInKeyboardNumberValue, facts.builtInKeyboardNumber.origin, REG_DWORD,
                  number);
+    const std::string modeProblem =
+        ConfigProblemWords(facts.externalDevicesOnly.problem, REG_DWORD);
+    SettingLines(out, kExternalDevicesOnlyValue, facts.externalDevicesOnly.origin, REG_DWORD,
+                 !modeProblem.empty() ? modeProblem + ", so all devices count"
+                                      : std::to_string(facts.externalDevicesOnly.value) +
+                                            (decision.externalOnly ? ", external devices only"
+                                                                   : ", so all devices count"));
     const std::string logProblem = ConfigProblemWords(facts.logPath.problem, REG_SZ);
     SettingLines(out, kLogPathValue, facts.logPath.origin, REG_SZ,
                  !logProblem.empty() ? logProblem + ", so no log"
@@ -465,6 +535,12 @@ std::string StatusTextOf(const StatusFacts& facts) {
     for (const DeviceFacts& device : facts.devices) {
         Line(out, DeviceHeading(device));
         Line(out, "    " + DeviceReason(device));
+        if (device.container != CensusContainer::NotRead) {
+            Line(out, "    container: " + ContainerWords(device));
+        }
+        Line(out, std::string("    with external devices only: ") +
+                      (CountedExternalOnly(device) ? "counted" : "not counted") +
+                      "; without: " + (IsCounted(device.verdict) ? "counted" : "not counted"));
     }
     for (const auto& [kind, listing] : {std::make_pair(kKeyboardKind, &facts.keyboardListing),
                                         std::make_pair(kMouseKind, &facts.mouseListing)}) {
@@ -477,8 +553,9 @@ std::string StatusTextOf(const StatusFacts& facts) {
     }
     Line(out, "");
 
-    Line(out, std::string("Decision, under the ") + TriggerCode(decision.trigger) +
-                  " trigger: external input is " + TriggerRule(decision));
+    Line(out, std::string("Decision, under the ") + TriggerCode(decision.trigger) + " trigger" +
+                  (decision.externalOnly ? ", external devices only" : "") +
+                  ": external input is " + TriggerRule(decision));
     Line(out, "  counted now: " + Counted(decision.mice, "mouse", "mice") + ", " +
                   Counted(decision.keyboards, "keyboard"));
     Line(out, std::string("  external input: ") + (decision.externalInput ? "yes" : "no"));
@@ -595,10 +672,11 @@ void ServiceJson(JsonWriter& json, const StatusFacts& facts) {
     json.Problem(problem.Exists() ? Words(problem) : std::string(), problem.error).End('}');
 }
 
-// `derivedKey`, when given, is what the service makes of the value.
-void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
-                const ConfigProblem& problem, const SettingOrigin& origin, DWORD expectedType,
-                const char* derivedKey, const std::string& derived) {
+// `derivedKey`, when given, is what the service makes of the value. The object is left open for
+// the caller's own fields.
+JsonWriter& ConfigJson(JsonWriter& json, const char* name, const std::string& value,
+                       const ConfigProblem& problem, const SettingOrigin& origin,
+                       DWORD expectedType, const char* derivedKey, const std::string& derived) {
     json.Begin(name, '{')
         .Field("value", value)
         .Field("readable", Json(problem.failure == ConfigFailure::None))
@@ -610,11 +688,10 @@ void ConfigJson(JsonWriter& json, const char* name, const std::string& value,
     }
     const ConfigProblem& refusal = origin.policyRefusal;
     const bool refused = refusal.failure != ConfigFailure::None;
-    json.Field("source", Json(std::string(SourceName(origin.source))))
+    return json.Field("source", Json(std::string(SourceName(origin.source))))
         .Field("policyRefused", JsonOr(refused, Json(PolicyRefusalWords(refusal, expectedType))))
         .Field("policyError", JsonOr(refused && refusal.failure != ConfigFailure::WrongType,
-                                     Json(static_cast<DWORD>(refusal.status))))
-        .End('}');
+                                     Json(static_cast<DWORD>(refusal.status))));
 }
 
 void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
@@ -632,6 +709,14 @@ void DeviceJson(JsonWriter& json, const DeviceFacts& device) {
         .Field("error", JsonOr(device.verdict == CensusVerdict::Unreadable && device.error != 0,
                                Json(device.error)))
         .Field("reason", Json(DeviceReason(device)))
+        .Field("inLocalMachineContainer",
+               device.inLocalMachineContainer ? Json(*device.inLocalMachineContainer) : "null")
+        .Field("containerId", device.containerId ? Json(GuidText(*device.containerId)) : "null")
+        .Field("container", JsonOr(device.container != CensusContainer::NotRead,
+                                   Json(std::string(ContainerCode(device.container)))))
+        .Field("containerReason",
+               JsonOr(device.container != CensusContainer::NotRead, Json(ContainerWords(device))))
+        .Field("countedExternalOnly", Json(CountedExternalOnly(device)))
         .End('}');
 }
 
@@ -656,12 +741,22 @@ std::string StatusJsonOf(const StatusFacts& facts) {
     json.Begin("configuration", '{');
     ConfigJson(json, kTriggerDeviceValue, Json(facts.triggerDevice.text),
                facts.triggerDevice.problem, facts.triggerDevice.origin, REG_SZ, "trigger",
-               Json(std::string(TriggerCode(decision.trigger))));
-    ConfigJson(json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
-               facts.builtInKeyboardNumber.problem, facts.builtInKeyboardNumber.origin, REG_DWORD,
-               "builtInKeyboards", Json(static_cast<DWORD>(decision.builtInKeyboards)));
+               Json(std::string(TriggerCode(decision.trigger))))
+        .End('}');
+    ConfigJson(
+        json, kBuiltInKeyboardNumberValue, Json(facts.builtInKeyboardNumber.value),
+        facts.builtInKeyboardNumber.problem, facts.builtInKeyboardNumber.origin, REG_DWORD,
+        "builtInKeyboards",
+        Json(static_cast<DWORD>(BuiltInKeyboardNumberFrom(facts.builtInKeyboardNumber.value))))
+        .Field("used", Json(!decision.externalOnly))
+        .End('}');
+    ConfigJson(json, kExternalDevicesOnlyValue, Json(facts.externalDevicesOnly.value),
+               facts.externalDevicesOnly.problem, facts.externalDevicesOnly.origin, REG_DWORD,
+               "externalDevicesOnly", Json(decision.externalOnly))
+        .End('}');
     ConfigJson(json, kLogPathValue, Json(facts.logPath.text), facts.logPath.problem,
-               facts.logPath.origin, REG_SZ, nullptr, std::string());
+               facts.logPath.origin, REG_SZ, nullptr, std::string())
+        .End('}');
     json.Field("policyKey", Json(std::string(kPolicyKeyName)));
     json.End('}');
 
@@ -688,6 +783,7 @@ std::string StatusJsonOf(const StatusFacts& facts) {
     json.Begin("decision", '{')
         .Field("trigger", Json(std::string(TriggerCode(decision.trigger))))
         .Field("builtInKeyboards", Json(static_cast<DWORD>(decision.builtInKeyboards)))
+        .Field("externalDevicesOnly", Json(decision.externalOnly))
         .Field("mice", Json(static_cast<DWORD>(decision.mice)))
         .Field("keyboards", Json(static_cast<DWORD>(decision.keyboards)))
         .Field("externalInput", Json(decision.externalInput))

@@ -149,6 +149,60 @@ void JudgeDriver(HDEVINFO set, SP_DEVINFO_DATA& device, const Standard& standard
     }
 }
 
+// A property of a fixed type and size, read into exactly that many bytes: anything else, a
+// larger value included, is refused before a byte of it is looked at.
+bool ReadFixedProperty(HDEVINFO set, SP_DEVINFO_DATA& device, const DEVPROPKEY& key,
+                       DEVPROPTYPE expectedType, BYTE* buffer, DWORD bytes, DWORD& error) {
+    DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
+    DWORD size = 0;
+    if (!SetupDiGetDevicePropertyW(set, &device, &key, &type, buffer, bytes, &size, 0)) {
+        error = GetLastError();
+        return false;
+    }
+    if (type != expectedType || size != bytes) {
+        error = ERROR_INVALID_DATA;
+        return false;
+    }
+    return true;
+}
+
+// Where Windows places the device. InLocalMachineContainer says it outright (Windows 8 and
+// later); ContainerId decides when that cannot be read. A count stops at the first answer;
+// reading everything reads both, for the report, and the first still decides.
+void LocateContainer(HDEVINFO set, SP_DEVINFO_DATA& device, bool readBoth, CensusEntry& entry) {
+    BYTE inMachine = 0;
+    DWORD error = 0;
+    if (ReadFixedProperty(set, device, device_property::kInLocalMachineContainer,
+                          DEVPROP_TYPE_BOOLEAN, &inMachine, sizeof inMachine, error)) {
+        // Only the two values Windows writes mean anything.
+        if (inMachine == static_cast<BYTE>(DEVPROP_TRUE) ||
+            inMachine == static_cast<BYTE>(DEVPROP_FALSE)) {
+            entry.inLocalMachineContainerRead = true;
+            entry.inLocalMachineContainer = inMachine != 0;
+            entry.container = entry.inLocalMachineContainer ? CensusContainer::BuiltIn
+                                                            : CensusContainer::Attached;
+            if (!readBoth) {
+                return;
+            }
+        }
+    }
+    GUID id{};
+    if (ReadFixedProperty(set, device, device_property::kContainerId, DEVPROP_TYPE_GUID,
+                          reinterpret_cast<BYTE*>(&id), sizeof id, error)) {
+        entry.containerIdRead = true;
+        entry.containerId = id;
+        if (entry.container == CensusContainer::NotRead) {
+            entry.container = IsEqualGUID(id, device_property::kMachineContainer)
+                                  ? CensusContainer::BuiltIn
+                                  : CensusContainer::Attached;
+        }
+    } else if (entry.container == CensusContainer::NotRead) {
+        entry.container = CensusContainer::Unknown;
+        entry.containerStep = CensusStep::ContainerId;
+        entry.containerError = error;
+    }
+}
+
 // A count's texts would overlap in one buffer: they are handed over only when reading everything.
 void Visit(const CensusVisitor& visitor, const CensusEntry& entry) {
     visitor.visit(visitor.context, entry);
@@ -161,9 +215,15 @@ void Unreadable(const CensusVisitor& visitor, CensusEntry& entry, CensusStep ste
     Visit(visitor, entry);
 }
 
+struct Tally {
+    CensusScope scope;
+    std::int32_t count;
+};
+
 void AddIfCounted(void* context, const CensusEntry& entry) noexcept {
-    if (IsCounted(entry.verdict)) {
-        ++*static_cast<std::int32_t*>(context);
+    auto* tally = static_cast<Tally*>(context);
+    if (IsCounted(entry.verdict, entry.container, tally->scope)) {
+        ++tally->count;
     }
 }
 
@@ -184,10 +244,10 @@ GUID GetDeviceInterfaceGuid(DeviceKind kind) {
     }
 }
 
-std::int32_t CountInputDevices(DeviceKind kind) {
-    std::int32_t count = 0;
-    WalkInputDevices(kind, CensusVisitor{&AddIfCounted, &count, nullptr});
-    return count;
+std::int32_t CountInputDevices(DeviceKind kind, CensusScope scope) {
+    Tally tally{scope, 0};
+    WalkInputDevices(kind, CensusVisitor{&AddIfCounted, &tally, nullptr, scope});
+    return tally.count;
 }
 
 DWORD WalkInputDevices(DeviceKind kind, const CensusVisitor& visitor) {
@@ -216,6 +276,7 @@ DWORD WalkInputDevices(DeviceKind kind, const CensusVisitor& visitor) {
     constexpr DWORD kDescriptionBytes = static_cast<DWORD>(sizeof description);
     DWORD size = 0;
     int consecutiveFailures = 0;
+    const bool readEverything = visitor.readEverything != nullptr;
 
     for (DWORD index = 0;; ++index) {
         CensusEntry entry;
@@ -257,18 +318,22 @@ DWORD WalkInputDevices(DeviceKind kind, const CensusVisitor& visitor) {
             Unreadable(visitor, entry, CensusStep::Description, GetLastError());
             continue;
         }
-        if (visitor.readEverything != nullptr) {
+        if (readEverything) {
             entry.description = TextOf(description, size, sizeof description);
         }
         if (TextIs<Case::Exact>(description, size, sizeof description, standard->description)) {
             entry.verdict = CensusVerdict::CountedByDescription;
-            if (visitor.readEverything == nullptr) {
-                Visit(visitor, entry);
-                continue;
-            }
         }
-        JudgeDriver(set.get(), deviceData, *standard, description, kDescriptionBytes,
-                    visitor.readEverything, entry);
+        if (entry.verdict != CensusVerdict::CountedByDescription || readEverything) {
+            JudgeDriver(set.get(), deviceData, *standard, description, kDescriptionBytes,
+                        visitor.readEverything, entry);
+        }
+        // Only a device that counts can be left out; with every device counted, nothing more is
+        // read.
+        if (readEverything ||
+            (visitor.scope == CensusScope::ExternalOnly && IsCounted(entry.verdict))) {
+            LocateContainer(set.get(), deviceData, readEverything, entry);
+        }
         Visit(visitor, entry);
     }
     return 0;

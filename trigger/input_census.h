@@ -17,11 +17,16 @@ constexpr DeviceKind kUsbDeviceKind = 4;
 
 GUID GetDeviceInterfaceGuid(DeviceKind kind);
 
+// Which devices a census counts: all of them, or only those outside the machine's own container
+// (HingeflowExternalDevicesOnly).
+enum class CensusScope : std::uint8_t { AllDevices, ExternalOnly };
+
 // Present interfaces of the kind's class whose device is a standard HID mouse (kind 1) or
 // keyboard (kind 0): described exactly as Windows describes one in English, or, in any display
 // language, installed by Windows' own driver for it. 0 for every other kind, without a platform
-// call.
-std::int32_t CountInputDevices(DeviceKind kind);
+// call. External only, a device Windows places in the machine's container is left out; one whose
+// container cannot be told counts as it would otherwise.
+std::int32_t CountInputDevices(DeviceKind kind, CensusScope scope = CensusScope::AllDevices);
 
 // --- The walk behind the count, for callers that want each interface and why it counts -------
 
@@ -42,6 +47,16 @@ enum class CensusStep : std::uint8_t {
     Description,
     MatchingDeviceId,
     InfName,
+    InLocalMachineContainer,
+    ContainerId,
+};
+
+// Where Windows places the device.
+enum class CensusContainer : std::uint8_t {
+    NotRead,  // the walk stopped before the device, or the count did not need to know
+    Attached, // a container of its own
+    BuiltIn,  // the machine's own container
+    Unknown,  // neither property could be read with its type and size
 };
 
 // A text the walk read, in whole code units up to its NUL; null when not read.
@@ -62,11 +77,25 @@ struct CensusEntry {
     CensusText description;
     CensusText matchingDeviceId;
     CensusText infName;
+    CensusContainer container = CensusContainer::NotRead;
+    // For an Unknown container: the property that left it unknown and its error.
+    CensusStep containerStep = CensusStep::None;
+    DWORD containerError = 0;
+    // Each container property as read, when it was read with its type and size.
+    bool inLocalMachineContainerRead = false;
+    bool inLocalMachineContainer = false;
+    bool containerIdRead = false;
+    GUID containerId{};
 };
 
 constexpr bool IsCounted(CensusVerdict verdict) {
     return verdict == CensusVerdict::CountedByDescription ||
            verdict == CensusVerdict::CountedAsStandardDriver;
+}
+
+constexpr bool IsCounted(CensusVerdict verdict, CensusContainer container, CensusScope scope) {
+    return IsCounted(verdict) &&
+           (scope == CensusScope::AllDevices || container != CensusContainer::BuiltIn);
 }
 
 // Room for the two driver properties beside the description, which the walk itself keeps in its
@@ -80,11 +109,13 @@ struct CensusPropertyBuffers {
 using CensusVisit = void (*)(void* context, const CensusEntry& entry) noexcept;
 
 struct CensusVisitor {
-    CensusVisit visit;
-    void* context;
+    CensusVisit visit = nullptr;
+    void* context = nullptr;
     // Null for a count, which reads only what its verdict needs. Given, every property of
-    // every interface is read into it and the entry's texts are filled.
-    CensusPropertyBuffers* readEverything;
+    // every interface is read into it and the entry's texts and container are filled.
+    CensusPropertyBuffers* readEverything = nullptr;
+    // For a count: external only, the container of each counted device is read as well.
+    CensusScope scope = CensusScope::AllDevices;
 };
 
 // One walk over the present interfaces of the kind's class (kinds 0 and 1 only), with the same

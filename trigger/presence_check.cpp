@@ -32,6 +32,10 @@ std::int32_t BuiltInKeyboardNumberFrom(DWORD stored) {
     return number < 1 ? 0 : number;
 }
 
+bool ExternalDevicesOnlyFrom(const ConfigNumber& stored) {
+    return stored.problem.failure == ConfigFailure::None && stored.value == 1;
+}
+
 std::string LowerCaseTriggerDevice(std::string kind) {
     // What tolower does in the "C" locale, without depending on the process's locale.
     for (char& c : kind) {
@@ -71,28 +75,40 @@ std::string ReadTriggerDevice() {
     return LowerCaseTriggerDevice(ReadSettingString(kTriggerDeviceValue));
 }
 
+bool ReadExternalDevicesOnly() {
+    // Absent is today's behaviour and leaves the log as it was; any other failure is logged as
+    // for the other values.
+    return ReadSettingDwordUnlessAbsent(kExternalDevicesOnlyValue) == 1;
+}
+
 bool IsExternalInputAttached() {
-    const std::int32_t builtIn = ReadBuiltInKeyboardNumber();
+    // In the mode the built-in keyboards are left out by their container, so their number is
+    // neither read nor used.
+    const bool externalOnly = ReadExternalDevicesOnly();
+    const CensusScope scope = externalOnly ? CensusScope::ExternalOnly : CensusScope::AllDevices;
+    const std::int32_t builtIn = externalOnly ? 0 : ReadBuiltInKeyboardNumber();
     const Trigger trigger = SelectTrigger(ReadTriggerDevice());
-    if (builtIn > 0) {
+    if (externalOnly) {
+        LogVerbose("external devices only");
+    } else if (builtIn > 0) {
         LogVerbose("built-in keyboards number: %d", static_cast<int>(builtIn));
     }
 
     // Each trigger counts only the classes it looks at.
     if (trigger == Trigger::Mouse) {
-        return WithRetries([](int) {
-            return ShowsExternalInput(Trigger::Mouse, CountInputDevices(kMouseKind), 0, 0);
+        return WithRetries([scope](int) {
+            return ShowsExternalInput(Trigger::Mouse, CountInputDevices(kMouseKind, scope), 0, 0);
         });
     }
     if (trigger == Trigger::Keyboard) {
-        return WithRetries([builtIn](int) {
-            return ShowsExternalInput(Trigger::Keyboard, 0, CountInputDevices(kKeyboardKind),
+        return WithRetries([builtIn, scope](int) {
+            return ShowsExternalInput(Trigger::Keyboard, 0, CountInputDevices(kKeyboardKind, scope),
                                       builtIn);
         });
     }
-    return WithRetries([builtIn](int attempt) {
-        const std::int32_t mice = CountInputDevices(kMouseKind);
-        const std::int32_t keyboards = CountInputDevices(kKeyboardKind);
+    return WithRetries([builtIn, scope](int attempt) {
+        const std::int32_t mice = CountInputDevices(kMouseKind, scope);
+        const std::int32_t keyboards = CountInputDevices(kKeyboardKind, scope);
         const bool attached = ShowsExternalInput(Trigger::Combined, mice, keyboards, builtIn);
         if (attempt == 0) {
             LogVerbose("mouse number: %d, keyboard number: %d", static_cast<int>(mice),

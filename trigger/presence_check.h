@@ -1,6 +1,7 @@
 // Decides whether an external keyboard or mouse is attached, under the configured trigger kind.
 #pragma once
 
+#include "config/config_values.h"
 #include "platform/windows_base.h"
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 std::int32_t ReadBuiltInKeyboardNumber();
 // HingeflowTriggerDevice, lower-cased byte by byte as tolower does in the "C" locale.
 std::string ReadTriggerDevice();
+// HingeflowExternalDevicesOnly, policy first: true for a readable 1 alone.
+bool ReadExternalDevicesOnly();
 // Takes a census, and after a negative one retries up to 3 times, 30 ms apart.
 bool IsExternalInputAttached();
 
@@ -19,6 +22,7 @@ enum class Trigger { Mouse, Keyboard, Combined };
 
 // The stored number as the check takes it, and the stored text as it compares it.
 std::int32_t BuiltInKeyboardNumberFrom(DWORD stored);
+bool ExternalDevicesOnlyFrom(const ConfigNumber& stored);
 std::string LowerCaseTriggerDevice(std::string kind);
 // "mouse", "keyboard", and anything else (the empty text included) for both at once.
 Trigger SelectTrigger(const std::string& lowerCaseKind);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/device_interface_classes.h"
+#include "platform/device_properties.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/setup_api.h"
@@ -41,7 +42,8 @@ inline void ReadValue(const char* name, BYTE* data, DWORD capacity) {
     }
 }
 
-inline int Census(const GUID& cls, const WCHAR* expected) {
+// External only, a matching device whose InLocalMachineContainer reads DEVPROP_TRUE is left out.
+inline int Census(const GUID& cls, const WCHAR* expected, bool externalOnly = false) {
     HDEVINFO set =
         SetupDiGetClassDevsW(&cls, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
@@ -67,7 +69,18 @@ inline int Census(const GUID& cls, const WCHAR* expected) {
                                                reinterpret_cast<PBYTE>(text), sizeof text, &size)) {
             continue;
         }
-        count += std::memcmp(text, expected, sizeof kMouseText) == 0 ? 1 : 0;
+        if (std::memcmp(text, expected, sizeof kMouseText) != 0) {
+            continue;
+        }
+        BYTE inMachine = 0;
+        DEVPROPTYPE type = 0;
+        if (externalOnly &&
+            SetupDiGetDevicePropertyW(set, &device, &device_property::kInLocalMachineContainer,
+                                      &type, &inMachine, sizeof inMachine, &size, 0) &&
+            inMachine == 0xFF) {
+            continue;
+        }
+        ++count;
     }
     SetupDiDestroyDeviceInfoList(set);
     return count;
@@ -75,12 +88,17 @@ inline int Census(const GUID& cls, const WCHAR* expected) {
 
 // Combined trigger, then the forced switch to laptop mode; true when the value was written.
 inline bool Decision() {
+    DWORD externalOnly = 0;
     DWORD builtIn = 0;
     char trigger[2048];
-    ReadValue("BuiltInHIDKeyboardNumber", reinterpret_cast<BYTE*>(&builtIn), sizeof builtIn);
+    ReadValue("HingeflowExternalDevicesOnly", reinterpret_cast<BYTE*>(&externalOnly),
+              sizeof externalOnly);
+    if (externalOnly != 1) {
+        ReadValue("BuiltInHIDKeyboardNumber", reinterpret_cast<BYTE*>(&builtIn), sizeof builtIn);
+    }
     ReadValue("HingeflowTriggerDevice", reinterpret_cast<BYTE*>(trigger), sizeof trigger);
-    const int mice = Census(interface_class::kMouse, kMouseText);
-    const int keyboards = Census(interface_class::kKeyboard, kKeyboardText);
+    const int mice = Census(interface_class::kMouse, kMouseText, externalOnly == 1);
+    const int keyboards = Census(interface_class::kKeyboard, kKeyboardText, externalOnly == 1);
     if (mice < 1 || keyboards <= static_cast<int>(builtIn)) {
         return false;
     }

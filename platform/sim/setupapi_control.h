@@ -37,6 +37,10 @@ void SetDeviceProperty(int deviceId, const DEVPROPKEY& key, DEVPROPTYPE type,
 // two string properties Windows sets at installation.
 void InstallDriver(int deviceId, const std::wstring& matchingDeviceId, const std::wstring& infName);
 
+// The device's container, as Windows records it: ContainerId, and InLocalMachineContainer true
+// exactly when that is the machine's own container (device_property::kMachineContainer).
+void PlaceInContainer(int deviceId, const GUID& containerId);
+
 // The device path that the interface detail carries; the detail's size follows from it.
 void SetDevicePath(int deviceId, const std::wstring& path);
 // Overrides the size of the interface detail: the size reported and required, and the bytes

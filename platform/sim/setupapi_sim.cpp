@@ -557,6 +557,15 @@ void InstallDriver(int deviceId, const std::wstring& matchingDeviceId,
                       TerminatedBytes(infName));
 }
 
+void PlaceInContainer(int deviceId, const GUID& containerId) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(&containerId);
+    SetDeviceProperty(deviceId, device_property::kContainerId, DEVPROP_TYPE_GUID,
+                      std::vector<BYTE>(bytes, bytes + sizeof containerId));
+    const bool inMachine = IsEqualGUID(containerId, device_property::kMachineContainer);
+    SetDeviceProperty(deviceId, device_property::kInLocalMachineContainer, DEVPROP_TYPE_BOOLEAN,
+                      {static_cast<BYTE>(inMachine ? DEVPROP_TRUE : DEVPROP_FALSE)});
+}
+
 void SetDevicePath(int deviceId, const std::wstring& path) {
     std::lock_guard<std::recursive_mutex> lock(core::Mutex());
     DeviceById(deviceId).path = path;

@@ -133,9 +133,10 @@ execute_process(
     -i ${permissions_idt}
     -q "UPDATE `Component` SET `Condition` = 'TRIGGERDEVICE' WHERE `Component` = 'TriggerDevice'"
     -q "UPDATE `Component` SET `Condition` = 'BUILTINKEYBOARDS' WHERE `Component` = 'BuiltInKeyboards'"
+    -q "UPDATE `Component` SET `Condition` = 'EXTERNALONLY' WHERE `Component` = 'ExternalOnly'"
     -q "UPDATE `Component` SET `Condition` = 'LOGPATH' WHERE `Component` = 'LogPath'"
     -q "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = 'UnregisterServiceOnRollback'"
-    -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' WHERE `Property` = 'SecureCustomProperties'"
+    -q "UPDATE `Property` SET `Value` = 'OLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS;EXTERNALONLY' WHERE `Property` = 'SecureCustomProperties'"
     -q "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSource', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\HingeflowService', '-', 'Service')"
     -q "UPDATE `File` SET `Version` = '${file_version}' WHERE `File` = 'hingeflow.exe'"
     # Last: msibuild 0.101 misreads an option that follows -s with all four values.

@@ -19,7 +19,8 @@ PROFILE_KEY='HKLM\SYSTEM\CurrentControlSet\Hardware Profiles\Current\System\Curr
 
 configuration() {
   local name
-  for name in HingeflowTriggerDevice BuiltInHIDKeyboardNumber HingeflowServiceLogPath; do
+  for name in HingeflowTriggerDevice BuiltInHIDKeyboardNumber HingeflowExternalDevicesOnly \
+    HingeflowServiceLogPath; do
     printf '%s|' "$(reg_value "$PROFILE_KEY" $name)"
   done
 }
@@ -40,7 +41,7 @@ service_gone() { ! service_process_alive && key_absent "$SERVICE_KEY"; }
 EVENT_SOURCE_KEY='HKLM\System\CurrentControlSet\Services\EventLog\Application\HingeflowService'
 
 registered='"C:\Program Files\hingeflow\hingeflow.exe"|hingeflow tirgger service|0x10|0x2|0x1|LocalSystem||'
-configured='keyboard|0x2|C:\hingeflow logs\service.log|'
+configured='keyboard|0x2|0x1|C:\hingeflow logs\service.log|'
 
 # table NAME: the rows of one of the package's tables, without the three header lines.
 table() { msiinfo export "$package" "$1" | tr -d '\r' | tail -n +4; }
@@ -53,17 +54,17 @@ check "locks the log folder: SYSTEM's, full control for SYSTEM and Administrator
 check "has no LockPermissions table beside it" \
   equals "" "$(msiinfo tables "$package" | tr -d '\r' | grep -x LockPermissions || true)"
 check "takes LOGPATH from an administrator's installation only" \
-  equals $'SecureCustomProperties\tOLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS' \
+  equals $'SecureCustomProperties\tOLDERHINGEFLOW;NEWERHINGEFLOW;TRIGGERDEVICE;BUILTINKEYBOARDS;EXTERNALONLY' \
   "$(table Property | grep '^SecureCustomProperties' || true)"
 
 echo "== silent install with the configuration"
-msiexec /i "$(winepath -w "$package")" TRIGGERDEVICE=keyboard BUILTINKEYBOARDS=2 \
+msiexec /i "$(winepath -w "$package")" TRIGGERDEVICE=keyboard BUILTINKEYBOARDS=2 EXTERNALONLY=1 \
   'LOGPATH=C:\hingeflow logs\service.log'
 check "exits with 0" equals 0 "$RC"
 check "puts the executable in Program Files" [ -f "$folder/hingeflow.exe" ]
 check "makes the suggested log folder" [ -d "$PREFIX/drive_c/ProgramData/hingeflow" ]
 check "registers the service as hingeflow.exe install does" equals "$registered" "$(registration)"
-check "writes the three values, the number as a REG_DWORD" equals "$configured" "$(configuration)"
+check "writes the four values, the numbers as REG_DWORDs" equals "$configured" "$(configuration)"
 check "starts the service" wait_for_state HingeflowService 4 10
 check "its process is alive" service_process_alive
 check "registers the event source in the installed executable" \
@@ -84,6 +85,10 @@ for value in two -1 1.5 ' 3'; do
   msiexec /i "$(winepath -w "$package")" "BUILTINKEYBOARDS=$value" TRIGGERDEVICE=mouse
   check "BUILTINKEYBOARDS='$value' is refused" equals 67 "$RC"
 done
+for value in yes 2; do
+  msiexec /i "$(winepath -w "$package")" "EXTERNALONLY=$value"
+  check "EXTERNALONLY='$value' is refused" equals 67 "$RC"
+done
 check "installs no file" [ ! -e "$folder" ]
 check "registers no service" key_absent "$SERVICE_KEY"
 check "lists no product" equals "" "$(installed_versions)"
@@ -93,11 +98,11 @@ echo "== upgrade from an older package"
 "$@" 0.0.1 "$older" >/dev/null
 msiexec /i "$(winepath -w "$older")" TRIGGERDEVICE=mouse BUILTINKEYBOARDS=1
 check "the older package installs" equals 0 "$RC"
-msiexec /i "$(winepath -w "$package")" 'LOGPATH=C:\logs\new.log'
+msiexec /i "$(winepath -w "$package")" 'LOGPATH=C:\logs\new.log' EXTERNALONLY=0
 check "exits with 0" equals 0 "$RC"
 check "replaces the older version" equals "$version" "$(installed_versions)"
-check "keeps the values it is not given, writes the one it is" \
-  equals 'mouse|0x1|C:\logs\new.log|' "$(configuration)"
+check "keeps the values it is not given, writes those it is: the mode turned off with 0" \
+  equals 'mouse|0x1|0x0|C:\logs\new.log|' "$(configuration)"
 check "registers the service as before" equals "$registered" "$(registration)"
 check "and its event source, which the older version's removal took away" \
   equals 'C:\Program Files\hingeflow\hingeflow.exe' "$(reg_value "$EVENT_SOURCE_KEY" EventMessageFile)"

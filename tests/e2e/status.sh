@@ -45,16 +45,24 @@ check "the configuration as the service reads it" equals \
   policy HKEY_LOCAL_MACHINE\SOFTWARE\Policies\hingeflow: absent
   HingeflowTriggerDevice (configuration): "keyboard", the keyboard trigger
   BuiltInHIDKeyboardNumber (configuration): 0 built-in keyboards
+  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count
   HingeflowServiceLogPath (configuration): "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
   "$(section Configuration)"
+# Wine gives no device a container.
 check "the test keyboard counted, Wine's own devices not, with the reason" equals \
   'Devices:
   keyboard 0: "Wine HID device"
     not counted: not described as the standard HID keyboard in English, and its matching device ID is not set (error 1168)
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: not counted; without: not counted
   keyboard 1: "HID Keyboard Device"
     counted: described as Windows describes the standard HID keyboard in English
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: counted; without: counted
   mouse 0: "Wine HID device"
-    not counted: not described as the standard HID mouse in English, and its matching device ID is not set (error 1168)' \
+    not counted: not described as the standard HID mouse in English, and its matching device ID is not set (error 1168)
+    container: unknown: DEVPKEY_Device_ContainerId, error 1168
+    with external devices only: not counted; without: not counted' \
   "$(section Devices)"
 check "the decision" equals \
   'Decision, under the keyboard trigger: external input is more counted keyboards than the 0 built in
@@ -91,6 +99,7 @@ check "the policy value wins, the mistyped one is passed over with why" equals \
   HingeflowTriggerDevice (configuration): "keyboard", the keyboard trigger
     policy value refused: it is REG_DWORD, not REG_SZ
   BuiltInHIDKeyboardNumber (policy): 1 built-in keyboard
+  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count
   HingeflowServiceLogPath (configuration): "C:\ProgramData\hingeflow\hingeflow.log", where the service would log' \
   "$(section Configuration)"
 check "and the decision follows the policy" matches '*counted now: 0 mice, 1 keyboard*external input: no*' \

@@ -46,14 +46,18 @@ protected:
         sim::SetRegistryDword(HKEY_LOCAL_MACHINE, kSlateModeKeyPath, kSlateModeValue, 0);
         Config(kTriggerDeviceValue, "Keyboard");
         sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kBuiltInKeyboardNumberValue, 1);
-        sim::AddHidKeyboard();
-        sim::InstallDriver(sim::AddHidKeyboard(L"HID-Tastatur"), L"HID_DEVICE_SYSTEM_KEYBOARD",
-                           L"keyboard.inf");
+        sim::PlaceInContainer(sim::AddHidKeyboard(), device_property::kMachineContainer);
+        const int cover = sim::AddHidKeyboard(L"HID-Tastatur");
+        sim::InstallDriver(cover, L"HID_DEVICE_SYSTEM_KEYBOARD", L"keyboard.inf");
+        sim::PlaceInContainer(cover, kCoverContainer);
         sim::AddHidKeyboard(L"Wine HID device");
-        sim::InstallDriver(sim::AddHidMouse(L"Contoso Touchpad"), L"HID\\VID_1234&PID_0001",
-                           L"oem7.inf");
-        sim::AddHidMouse();
+        const int touchpad = sim::AddHidMouse(L"Contoso Touchpad");
+        sim::InstallDriver(touchpad, L"HID\\VID_1234&PID_0001", L"oem7.inf");
+        sim::PlaceInContainer(touchpad, device_property::kMachineContainer);
+        sim::PlaceInContainer(sim::AddHidMouse(), kCoverContainer);
     }
+    static constexpr GUID kCoverContainer = {
+        0x0123abcd, 0x4567, 0x89ab, {0xcd, 0xef, 0x01, 0x23, 0x45, 0x67, 0x89, 0xab}};
 };
 
 TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
@@ -78,6 +82,7 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
         "  policy HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\hingeflow: absent\n"
         "  HingeflowTriggerDevice (configuration): \"Keyboard\", the keyboard trigger\n"
         "  BuiltInHIDKeyboardNumber (configuration): 1 built-in keyboard\n"
+        "  HingeflowExternalDevicesOnly (default): absent (error 2), so all devices count\n"
         "  HingeflowServiceLogPath (configuration): \"" +
             folder +
             "hingeflow.log\", where the service would log\n"
@@ -86,20 +91,30 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
             "  keyboard 0: \"HID Keyboard Device\"\n"
             "    counted: described as Windows describes the standard "
             "HID keyboard in English\n"
+            "    container: built in (this machine's container)\n"
+            "    with external devices only: not counted; without: counted\n"
             "  keyboard 1: \"HID-Tastatur\", matching device ID "
             "HID_DEVICE_SYSTEM_KEYBOARD, INF keyboard.inf\n"
             "    counted: Windows installed its own standard HID "
             "keyboard driver (any display language)\n"
+            "    container: attached (its own container)\n"
+            "    with external devices only: counted; without: counted\n"
             "  keyboard 2: \"Wine HID device\"\n"
             "    not counted: not described as the standard HID keyboard "
             "in English, and its matching device ID is not set (error 1168)\n"
+            "    container: unknown: DEVPKEY_Device_ContainerId, error 1168\n"
+            "    with external devices only: not counted; without: not counted\n"
             "  mouse 0: \"Contoso Touchpad\", matching device ID "
             "HID\\VID_1234&PID_0001, INF oem7.inf\n"
             "    not counted: a vendor's driver, not Windows' own "
             "standard HID mouse driver\n"
+            "    container: built in (this machine's container)\n"
+            "    with external devices only: not counted; without: not counted\n"
             "  mouse 1: \"HID-compliant mouse\"\n"
             "    counted: described as Windows describes the standard "
             "HID mouse in English\n"
+            "    container: attached (its own container)\n"
+            "    with external devices only: counted; without: counted\n"
             "\n"
             "Decision, under the keyboard trigger: external input is "
             "more counted keyboards than the 1 built in\n"
@@ -121,6 +136,36 @@ TEST_F(StatusTest, SaysWhatTheServiceSeesAndWouldDo) {
                       "  a removal (USB device, keyboard or mouse) would switch to tablet mode\n"),
         std::string::npos)
         << detached;
+
+    // External devices only: the built-in keyboard is left out by its container, whatever the
+    // number says. A cover whose maker put it in the machine's container is left out too, which
+    // status shows: the mode does not suit that model.
+    sim::SetDevicePresent(2, true);
+    sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue, 1);
+    for (const bool coverInMachine : {false, true}) {
+        SCOPED_TRACE(coverInMachine ? "cover in the machine's container" : "cover attached");
+        if (coverInMachine) {
+            sim::PlaceInContainer(2, device_property::kMachineContainer);
+        }
+        const std::string on = Status();
+        for (const std::string& part :
+             {std::string("  BuiltInHIDKeyboardNumber (configuration): not used: external devices "
+                          "only\n"
+                          "  HingeflowExternalDevicesOnly (configuration): 1, external devices "
+                          "only\n"),
+              std::string("keyboard driver (any display language)\n    container: ") +
+                  (coverInMachine ? "built in (this machine's container)\n"
+                                    "    with external devices only: not counted; without: "
+                                  : "attached (its own container)\n"
+                                    "    with external devices only: counted; without: ") +
+                  "counted\n",
+              std::string("Decision, under the keyboard trigger, external devices only: external "
+                          "input is at least 1 counted keyboard\n  counted now: 1 mouse, ") +
+                  (coverInMachine ? "0 keyboards\n  external input: no\n"
+                                  : "1 keyboard\n  external input: yes\n")}) {
+            EXPECT_NE(on.find(part), std::string::npos) << part << "\nin\n" << on;
+        }
+    }
 }
 
 TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
@@ -250,6 +295,38 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
          "  keyboard: the interfaces cannot be listed (error 8)\n",
          R"j("problem": "the interfaces cannot be listed (error 8)",
       "error": 8)j"},
+        {"external devices only, not a number", [] { Config(kExternalDevicesOnlyValue, "1"); },
+         "  HingeflowExternalDevicesOnly (default): it is REG_SZ, not REG_DWORD, so all devices "
+         "count\n",
+         R"j("externalDevicesOnly": false,
+      "source": "default")j"},
+        {"external devices only, a policy value not a number",
+         [] {
+             sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                   1);
+             sim::SetRegistryString(HKEY_LOCAL_MACHINE, kPolicyKeyPath, kExternalDevicesOnlyValue,
+                                    "0");
+         },
+         "  HingeflowExternalDevicesOnly (configuration): 1, external devices only\n"
+         "    policy value refused: it is REG_SZ, not REG_DWORD\n",
+         R"j("externalDevicesOnly": true,
+      "source": "configuration",
+      "policyRefused": "it is REG_SZ, not REG_DWORD",
+      "policyError": null)j"},
+        {"external devices only, a container of another size",
+         [] {
+             sim::SetRegistryDword(HKEY_CURRENT_CONFIG, kConfigKeyPath, kExternalDevicesOnlyValue,
+                                   1);
+             sim::SetDeviceProperty(1, device_property::kContainerId, DEVPROP_TYPE_GUID,
+                                    std::vector<BYTE>(15, 0xff));
+         },
+         "    container: unknown: DEVPKEY_Device_ContainerId, error 13\n"
+         "    with external devices only: counted; without: counted\n",
+         R"j("inLocalMachineContainer": null,
+      "containerId": null,
+      "container": "unknown",
+      "containerReason": "unknown: DEVPKEY_Device_ContainerId, error 13",
+      "countedExternalOnly": true)j"},
         {"no devices", [] { sim::RemoveAllDevices(); },
          "  no keyboard or mouse interface is present\n", R"j("devices": [],)j"},
     };

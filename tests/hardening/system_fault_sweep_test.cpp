@@ -65,7 +65,8 @@ std::vector<std::string> RegistryLines(const sim::Call& c) {
     if (slate) {
         return {"E:query ConvertibleSlateMode failed: 5"};
     }
-    for (const char* value : {kTriggerDeviceValue, kBuiltInKeyboardNumberValue, kLogPathValue}) {
+    for (const char* value : {kTriggerDeviceValue, kBuiltInKeyboardNumberValue, kLogPathValue,
+                              kExternalDevicesOnlyValue}) {
         if (Has(c.args, value)) {
             return {Has(c.args, "buffer=null")
                         ? "V:query value (" + std::string(value) + ") failed: 5"

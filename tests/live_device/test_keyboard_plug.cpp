@@ -3,9 +3,13 @@
 //   test_keyboard_plug plug [delay-ms]  the device appears, its keyboard delay-ms after its USB one
 //   test_keyboard_plug plug delay-ms no-usb
 //                                       likewise with no USB interface: a cover on another bus
+//   test_keyboard_plug plug-as builtin|attached
+//                                       likewise, placed by its container properties in the
+//                                       machine's own container or in one of its own
 //   test_keyboard_plug unplug           the device goes
 //   test_keyboard_plug storm cycles     plugs and unplugs that many times, as fast as it can
 // Prints nothing on success; a failure prints the step and the Windows error code, exit status 1.
+#include "platform/device_properties.h"
 #include "platform/unique_handle.h"
 
 #include <cstdio>
@@ -13,6 +17,13 @@
 #include <string>
 
 #include <setupapi.h>
+
+#ifdef __MINGW32__
+// Windows has had it since Vista, but mingw-w64's setupapi.h does not declare it.
+extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_DEVINFO_DATA,
+                                                                 const DEVPROPKEY*, DEVPROPTYPE,
+                                                                 const BYTE*, DWORD, DWORD);
+#endif
 
 namespace {
 
@@ -23,6 +34,9 @@ constexpr wchar_t kHardwareIds[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD\0";
 constexpr wchar_t kDescription[] = L"HID Keyboard Device";
 // Private to Wine's driver host: it enumerates the driver's root devices again.
 constexpr DWORD kRescanRootDevices = 128;
+// The container a removable keyboard would get from Windows: any GUID but the machine's.
+constexpr GUID kOwnContainer = {
+    0x6b1d3c2a, 0x5e4f, 0x4a7b, {0x9c, 0x8d, 0x1e, 0x2f, 0x3a, 0x4b, 0x5c, 0x6d}};
 // GUID_DEVCLASS_KEYBOARD, the setup class Windows gives HID keyboards.
 constexpr GUID kKeyboardSetupClass = {
     0x4d36e96b, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
@@ -95,7 +109,25 @@ bool SetDeviceNumber(HKEY key, const wchar_t* name, DWORD number) {
                           sizeof number) == ERROR_SUCCESS;
 }
 
-int Plug(DWORD keyboardDelayMs, bool usbInterface) {
+enum class Container { NotSet, BuiltIn, Attached };
+
+// Both properties, as Windows sets them on a device it has placed; Wine stores what it is given.
+bool Place(HDEVINFO set, SP_DEVINFO_DATA& device, Container container) {
+    if (container == Container::NotSet) {
+        return true;
+    }
+    const bool builtIn = container == Container::BuiltIn;
+    const GUID& id = builtIn ? device_property::kMachineContainer : kOwnContainer;
+    const DEVPROP_BOOLEAN inMachine = builtIn ? DEVPROP_TRUE : DEVPROP_FALSE;
+    return SetupDiSetDevicePropertyW(set, &device, &device_property::kContainerId,
+                                     DEVPROP_TYPE_GUID, reinterpret_cast<const BYTE*>(&id),
+                                     sizeof id, 0) &&
+           SetupDiSetDevicePropertyW(
+               set, &device, &device_property::kInLocalMachineContainer, DEVPROP_TYPE_BOOLEAN,
+               reinterpret_cast<const BYTE*>(&inMachine), sizeof inMachine, 0);
+}
+
+int Plug(DWORD keyboardDelayMs, bool usbInterface, Container container = Container::NotSet) {
     if (!Removed()) {
         return Fail("waiting for the last removal");
     }
@@ -111,6 +143,9 @@ int Plug(DWORD keyboardDelayMs, bool usbInterface) {
         !SetProperty(set.get(), device, SPDRP_DEVICEDESC, kDescription) ||
         !SetProperty(set.get(), device, SPDRP_SERVICE, kDriver)) {
         return Fail("registering the device");
+    }
+    if (!Place(set.get(), device, container)) {
+        return Fail("SetupDiSetDevicePropertyW");
     }
     // The driver reads these when it starts the device.
     const HKEY opened = SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
@@ -169,13 +204,18 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"plug" && argc == 4 && std::wstring(argv[3]) == L"no-usb") {
         return Plug(static_cast<DWORD>(number(2)), false);
     }
+    if (command == L"plug-as" && argc == 3 &&
+        (std::wstring(argv[2]) == L"builtin" || std::wstring(argv[2]) == L"attached")) {
+        return Plug(0, true,
+                    std::wstring(argv[2]) == L"builtin" ? Container::BuiltIn : Container::Attached);
+    }
     if (command == L"unplug" && argc == 2) {
         return Unplug();
     }
     if (command == L"storm" && argc == 3) {
         return Storm(number(2));
     }
-    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms [no-usb]] | unplug | "
-                         "storm cycles\n");
+    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms [no-usb]] | "
+                         "plug-as builtin|attached | unplug | storm cycles\n");
     return 2;
 }

@@ -58,6 +58,14 @@ def check(admx_text, adml_text, code):
         if ref.get("ref") not in groups["supportedOn"]:
             errors.append(f"supportedOn {ref.get('ref')} is not defined here")
     written = {}
+
+    def note(name, value, stored):
+        written.setdefault(value, []).append(name)
+        if value not in settings:
+            errors.append(f"{name} writes {value}, which the service does not read")
+        elif stored != settings[value]:
+            errors.append(f"{name} writes {value} as {stored}, not {settings[value]}")
+
     for policy in policies:
         name = policy.get("name")
         if policy.get("class") != "Machine":
@@ -68,6 +76,10 @@ def check(admx_text, adml_text, code):
         elements = list(found) if found is not None else []
         ids = [e.get("id") for e in elements]
         errors += [f"{name}: element id {i} is not unique" for i in set(ids) if ids.count(i) > 1]
+        if policy.get("valueName") is not None:  # on/off: Enabled and Disabled set its own value
+            states = policy.findall("p:enabledValue/*", NS) + policy.findall("p:disabledValue/*", NS)
+            note(name, policy.get("valueName"),
+                 "REG_SZ" if any(s.tag.endswith("}string") for s in states) else "REG_DWORD")
         presentation = presentations.get(
             re.sub(r"^\$\(presentation\.(\w+)\)$", r"\1", policy.get("presentation", "")))
         for control in presentation if presentation is not None else []:
@@ -82,12 +94,7 @@ def check(admx_text, adml_text, code):
                 errors.append(f"{name}: element {element.get('id')} writes under another key")
             if kind == "enum" and element.findall(".//p:value/p:decimal", NS):
                 stored = "REG_DWORD"
-            value = element.get("valueName")
-            written.setdefault(value, []).append(name)
-            if value not in settings:
-                errors.append(f"{name} writes {value}, which the service does not read")
-            elif stored != settings[value]:
-                errors.append(f"{name} writes {value} as {stored}, not {settings[value]}")
+            note(name, element.get("valueName"), stored)
             if kind == "text" and int(element.get("maxLength", "1023")) > longest:
                 errors.append(f"{name} allows more than the {longest} characters the service reads")
     for value in settings:
@@ -155,6 +162,8 @@ def main(root):
          'valueName="HingeflowServiceLogpath"', "", "", None, "which the service does not read"),
         ("a number stored as text", 'minValue="0"', 'storeAsText="true" minValue="0"', "", "",
          None, "as REG_SZ, not REG_DWORD"),
+        ("an on/off setting stored as text", '<decimal value="1"/>', "<string>1</string>", "", "",
+         None, "ExternalDevicesOnly writes HingeflowExternalDevicesOnly as REG_SZ"),
         ("a longer text than the service reads", 'maxLength="2047"', 'maxLength="2048"', "", "",
          None, "more than the 2047 characters"),
         ("a user policy", 'name="LogPath" class="Machine"', 'name="LogPath" class="User"', "", "",

@@ -303,6 +303,91 @@ TEST_F(CensusTest, WalkGivesEachInterfaceItsVerdictWhateverTheVisitor) {
               static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// External only, a counted device is left out when Windows places it in the machine's container;
+// one whose container cannot be told counts as it would otherwise.
+TEST_F(CensusTest, ExternalOnlyLeavesOutWhatIsInTheMachinesContainer) {
+    const auto guid = [](const GUID& g) {
+        const auto* first = reinterpret_cast<const BYTE*>(&g);
+        return std::vector<BYTE>(first, first + sizeof g);
+    };
+    const std::vector<BYTE> machine = guid(device_property::kMachineContainer);
+    const std::vector<BYTE> own = guid({0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8}});
+    std::vector<BYTE> longer = own;
+    longer.push_back(0);
+    using C = CensusContainer;
+    struct Stored {
+        DEVPROPTYPE type;
+        std::vector<BYTE> data;
+    };
+    const Stored none{DEVPROP_TYPE_EMPTY, {}};
+    const struct {
+        const char* name;
+        Stored inMachine, containerId;
+        C container;
+        DWORD error;
+        int reads;
+    } cases[] = {
+        // clang-format off
+        {"in the machine's container", {DEVPROP_TYPE_BOOLEAN, {0xff}}, {DEVPROP_TYPE_GUID, own},
+         C::BuiltIn, 0, 1},
+        {"outside it, whatever ContainerId says", {DEVPROP_TYPE_BOOLEAN, {0}},
+         {DEVPROP_TYPE_GUID, machine}, C::Attached, 0, 1},
+        {"no flag, as before Windows 8: the machine's ContainerId", none,
+         {DEVPROP_TYPE_GUID, machine}, C::BuiltIn, 0, 2},
+        {"no flag, a ContainerId of its own", none, {DEVPROP_TYPE_GUID, own}, C::Attached, 0, 2},
+        {"flag of another type", {DEVPROP_TYPE_UINT32, {0xff, 0xff, 0xff, 0xff}},
+         {DEVPROP_TYPE_GUID, machine}, C::BuiltIn, 0, 2},
+        {"flag of two bytes", {DEVPROP_TYPE_BOOLEAN, {0xff, 0xff}}, {DEVPROP_TYPE_GUID, own},
+         C::Attached, 0, 2},
+        {"flag of no bytes", {DEVPROP_TYPE_BOOLEAN, {}}, {DEVPROP_TYPE_GUID, machine}, C::BuiltIn,
+         0, 2},
+        {"flag neither true nor false", {DEVPROP_TYPE_BOOLEAN, {1}}, {DEVPROP_TYPE_GUID, machine},
+         C::BuiltIn, 0, 2},
+        {"neither property", none, none, C::Unknown, ERROR_NOT_FOUND, 2},
+        {"ContainerId as text", none, {DEVPROP_TYPE_STRING, Bytes(L"{00000000-0000}")}, C::Unknown,
+         ERROR_INSUFFICIENT_BUFFER, 2},
+        {"ContainerId of 15 bytes", none, {DEVPROP_TYPE_GUID, std::vector<BYTE>(15, 0xff)},
+         C::Unknown, ERROR_INVALID_DATA, 2},
+        {"ContainerId of 17 bytes", none, {DEVPROP_TYPE_GUID, longer}, C::Unknown,
+         ERROR_INSUFFICIENT_BUFFER, 2},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Reset();
+        const int id = sim::AddHidKeyboard();
+        sim::SetDeviceProperty(id, device_property::kInLocalMachineContainer, c.inMachine.type,
+                               c.inMachine.data);
+        sim::SetDeviceProperty(id, device_property::kContainerId, c.containerId.type,
+                               c.containerId.data);
+        EXPECT_EQ(CountInputDevices(kKeyboardKind, CensusScope::ExternalOnly),
+                  c.container == C::BuiltIn ? 0 : 1);
+        EXPECT_EQ(sim::CountCalls("SetupDiGetDevicePropertyW"), c.reads);
+        sim::ClearJournal();
+        EXPECT_EQ(CountInputDevices(kKeyboardKind), 1);
+        EXPECT_EQ(sim::CountCalls("SetupDiGetDevicePropertyW"), 0);
+
+        CensusEntry seen;
+        CensusPropertyBuffers buffers;
+        const CensusVisit keep = [](void* context, const CensusEntry& e) noexcept {
+            *static_cast<CensusEntry*>(context) = e;
+        };
+        ASSERT_EQ(WalkInputDevices(kKeyboardKind, {keep, &seen, &buffers}), 0u);
+        EXPECT_EQ(seen.container, c.container);
+        EXPECT_EQ(seen.containerError, c.error);
+        EXPECT_EQ(seen.containerStep, c.error != 0 ? CensusStep::ContainerId : CensusStep::None);
+        EXPECT_EQ(seen.containerIdRead, c.containerId.type == DEVPROP_TYPE_GUID &&
+                                            c.containerId.data.size() == sizeof(GUID));
+    }
+
+    // A device that does not count is never asked where it is.
+    sim::Reset();
+    sim::PlaceInContainer(sim::AddHidKeyboard(L"Contoso Keyboard"),
+                          device_property::kMachineContainer);
+    EXPECT_EQ(CountInputDevices(kKeyboardKind, CensusScope::ExternalOnly), 0);
+    EXPECT_EQ(sim::CountCalls("SetupDiGetDevicePropertyW"), 1); // its matching device ID alone
+}
+
 TEST_F(CensusTest, PersistentEnumerationFailureEndsTheWalk) {
     sim::AddHidMouse();
     sim::FailCall("SetupDiEnumDeviceInterfaces", 1, ERROR_INVALID_PARAMETER, /*persistent=*/true);

@@ -132,6 +132,7 @@ TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
     };
     const char* trigger = kTriggerDeviceValue;
     const char* number = kBuiltInKeyboardNumberValue;
+    const char* mode = kExternalDevicesOnlyValue; // read by the reader that logs no absence
     const auto keyboard = Store(trigger, REG_SZ, Text("keyboard"));
     const std::string refused = "E:policy value (HingeflowTriggerDevice) refused: ";
     const struct {
@@ -184,6 +185,12 @@ TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
          "1 configuration",
          {"E:policy value (BuiltInHIDKeyboardNumber) refused: it is stored in more than 4 bytes "
           "(error 234)"}},
+        {"mode absent from both", mode, [] {}, "0 default", {}},
+        {"mode as text by policy",
+         mode,
+         policy(mode, REG_SZ, Text("1")),
+         "0 default",
+         {"E:policy value (HingeflowExternalDevicesOnly) refused: it is REG_SZ, not REG_DWORD"}},
     };
     const char* const sources[] = {"policy", "configuration", "default"};
     for (const auto& row : rows) {
@@ -198,8 +205,10 @@ TEST_F(ConfigValues, PolicyWinsValueByValueAndAnUnusableOneIsRefusedByName) {
             EXPECT_EQ(log.Entries(), std::vector<std::string>{});
         }
         sim::ClearJournal();
-        const std::string read =
-            text ? ReadSettingString(row.value) : std::to_string(ReadSettingDword(row.value));
+        const std::string read = text ? ReadSettingString(row.value)
+                                 : row.value == mode
+                                     ? std::to_string(ReadSettingDwordUnlessAbsent(row.value))
+                                     : std::to_string(ReadSettingDword(row.value));
         const SettingOrigin origin =
             text ? ExplainSettingString(row.value).origin : ExplainSettingDword(row.value).origin;
         EXPECT_EQ(read + " " + sources[static_cast<int>(origin.source)], row.result);

@@ -88,7 +88,8 @@ void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyb
     Describe(kWineKeyboardDevice, keyboardDescription);
     for (InputDevice device : {InputDevice::Mouse, InputDevice::Keyboard}) {
         for (const DEVPROPKEY& key :
-             {device_property::kMatchingDeviceId, device_property::kDriverInfPath}) {
+             {device_property::kMatchingDeviceId, device_property::kDriverInfPath,
+              device_property::kContainerId, device_property::kInLocalMachineContainer}) {
             DeviceProperty(device, key, DEVPROP_TYPE_EMPTY, {});
         }
     }

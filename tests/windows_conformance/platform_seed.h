@@ -29,7 +29,7 @@ void RemoveRegistryKey(HKEY hive, const std::string& keyPath);
 // whose devices a test cannot choose.
 bool CanChooseInputDevices();
 // Exactly one present HID mouse and one HID keyboard, each owning one interface of the
-// standard mouse or keyboard class, described as given, with no driver properties.
+// standard mouse or keyboard class, described as given, with no driver or container properties.
 void InputDevices(const std::wstring& mouseDescription, const std::wstring& keyboardDescription);
 enum class InputDevice { Mouse, Keyboard };
 // A property of one of those two devices, stored as given; DEVPROP_TYPE_EMPTY removes it. Under

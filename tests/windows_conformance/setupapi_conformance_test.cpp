@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -263,6 +264,58 @@ TEST_F(SetupApiConformance, DevicePropertyIsMissingTooBigOfItsTypeOrReturnedWhol
     ASSERT_TRUE(query(sizeof text));
     EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_UINT32));
     EXPECT_EQ(size, 4u);
+}
+
+// Where the census looks when only external devices count: two properties of fixed type and size.
+TEST_F(SetupApiConformance, ContainerPropertiesAreMissingOrReturnedWithTheirTypeAndSize) {
+    OpenFirstInterface(interface_class::kKeyboard);
+    FetchDetail();
+    constexpr GUID kOwn = {0x12345678, 0x9abc, 0xdef0, {1, 2, 3, 4, 5, 6, 7, 8}};
+    const auto* own = reinterpret_cast<const BYTE*>(&kOwn);
+    const struct {
+        const char* name;
+        const DEVPROPKEY& key;
+        DEVPROPTYPE type;
+        std::vector<BYTE> data;
+    } properties[] = {
+        {"InLocalMachineContainer",
+         device_property::kInLocalMachineContainer,
+         DEVPROP_TYPE_BOOLEAN,
+         {static_cast<BYTE>(DEVPROP_TRUE)}},
+        {"ContainerId", device_property::kContainerId, DEVPROP_TYPE_GUID,
+         std::vector<BYTE>(own, own + sizeof kOwn)},
+    };
+    BYTE buffer[32];
+    DEVPROPTYPE type = kUntouched;
+    DWORD size = kUntouched;
+    const auto query = [&](const DEVPROPKEY& key, BYTE* into, DWORD bytes) {
+        std::fill(std::begin(buffer), std::end(buffer), BYTE{0xcc});
+        type = kUntouched;
+        size = kUntouched;
+        SetLastError(kUntouched);
+        return SetupDiGetDevicePropertyW(set_, &device_, &key, &type, into, bytes, &size, 0);
+    };
+    for (const auto& p : properties) {
+        SCOPED_TRACE(p.name);
+        const DWORD whole = static_cast<DWORD>(p.data.size());
+        EXPECT_FALSE(query(p.key, buffer, sizeof buffer));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+        EXPECT_EQ(type, static_cast<DEVPROPTYPE>(DEVPROP_TYPE_EMPTY));
+
+        seed::DeviceProperty(seed::InputDevice::Keyboard, p.key, p.type, p.data);
+        EXPECT_FALSE(query(p.key, nullptr, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(type, p.type);
+        EXPECT_EQ(size, whole);
+        EXPECT_FALSE(query(p.key, buffer, whole - 1));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(buffer[0], 0xcc) << "a refused read wrote into the buffer";
+        ASSERT_TRUE(query(p.key, buffer, whole));
+        EXPECT_EQ(type, p.type);
+        EXPECT_EQ(size, whole);
+        EXPECT_EQ(std::vector<BYTE>(buffer, buffer + whole), p.data);
+        seed::DeviceProperty(seed::InputDevice::Keyboard, p.key, DEVPROP_TYPE_EMPTY, {});
+    }
 }
 
 TEST_F(SetupApiConformance, DescriptionNeedsADeviceRecordOfTheRightSize) {
