@@ -49,13 +49,27 @@ std::vector<std::string> LogCapture::Entries() const {
 }
 
 bool IsLogCall(const sim::Call& call) {
-    static const char* const kOps[] = {"CreateFileA",
+    static const char* const kOps[] = {"GetFullPathNameA",
+                                       "CreateFileA",
                                        "GetFileType",
                                        "GetFileInformationByHandleEx",
+                                       "GetLongPathNameA",
                                        "GetFinalPathNameByHandleA",
                                        "GetSecurityInfo",
+                                       "IsValidSid",
+                                       "GetLengthSid",
+                                       "EqualSid",
+                                       "IsWellKnownSid",
+                                       "ConvertSidToStringSidA",
+                                       "ConvertStringSidToSidA",
+                                       "IsValidAcl",
+                                       "GetAclInformation",
+                                       "GetAce",
                                        "OpenProcessToken",
                                        "GetTokenInformation",
+                                       "MultiByteToWideChar",
+                                       "NtCreateFile",
+                                       "RtlNtStatusToDosError",
                                        "OpenLogStream"};
     return std::any_of(std::begin(kOps), std::end(kOps),
                        [&](const char* op) { return call.op == op; });
