@@ -36,9 +36,8 @@ bool Conclude(LogFileCheck& check, LogFileVerdict verdict, const char* format, .
     check.verdict = verdict;
     va_list args;
     va_start(args, format);
-    if (std::vsnprintf(check.reason, sizeof check.reason, format, args) < 0) {
-        check.reason[0] = '\0';
-    }
+    // Only these formats, with ASCII arguments and SIDs: nothing to fail on, and cut to fit.
+    (void)std::vsnprintf(check.reason, sizeof check.reason, format, args);
     va_end(args);
     return false;
 }
@@ -171,12 +170,12 @@ bool CheckAccessList(PACL dacl, const char* what, bool folder, TrustedAccounts& 
         const std::size_t at = GetAce(dacl, i, &entry) ? reinterpret_cast<std::uintptr_t>(entry) -
                                                              reinterpret_cast<std::uintptr_t>(start)
                                                        : 0;
-        // Within the list, whatever IsValidAcl let through.
-        if (at < sizeof(ACL) || at + sizeof header > aclSize) {
-            return Malformed(check, what);
+        // Within the list, whatever IsValidAcl let through: Wine's lets more through.
+        const bool within = at >= sizeof(ACL) && at + sizeof header <= aclSize;
+        if (within) {
+            std::memcpy(&header, start + at, sizeof header);
         }
-        std::memcpy(&header, start + at, sizeof header);
-        if (header.AceSize > aclSize - at) {
+        if (!within || header.AceSize > aclSize - at) {
             return Malformed(check, what);
         }
         const bool allows = header.AceType == ACCESS_ALLOWED_ACE_TYPE ||
@@ -292,7 +291,7 @@ bool RefuseElsewhere(const char* folderPath, LogFileCheck& check) {
             --length;
         }
         // A root is never a reparse point, and a drive's ("C:") names its current folder.
-        if (length <= 1 || (length == 2 && above[1] == ':')) {
+        if (length <= 1 || above[length - 1] == ':') {
             break;
         }
         above[length] = '\0';
@@ -410,13 +409,10 @@ bool CheckFile(const char* folderFinalPath, HANDLE file, TrustedAccounts& truste
 // stands: the service's current folder is Windows' own.
 bool SplitPath(const char* path, char (&folder)[kLogPathCapacity], char (&name)[kLogPathCapacity],
                LogFileCheck& check) {
-    const std::size_t length = std::strlen(path);
-    if (length >= kLogPathCapacity) {
-        return Conclude(check, LogFileVerdict::Refused, "the path is too long");
-    }
-    if (std::strpbrk(path, kPathSeparators) == nullptr) {
+    if (path == nullptr || std::strpbrk(path, kPathSeparators) == nullptr) {
         return Conclude(check, LogFileVerdict::Refused, "the path names no folder");
     }
+    const std::size_t length = std::strlen(path);
     LPSTR part = nullptr;
     const DWORD fullLength =
         IsSeparator(path[length - 1]) ? 0 : GetFullPathNameA(path, kLogPathCapacity, folder, &part);
@@ -472,10 +468,6 @@ DWORD OpenInFolder(HANDLE folder, const char* name, bool append, UniqueKernelObj
 
 std::FILE* OpenChecked(const char* path, bool append, LogFileCheck& check) {
     check = LogFileCheck{};
-    if (path == nullptr) {
-        Conclude(check, LogFileVerdict::Refused, "no path");
-        return nullptr;
-    }
     char folderPath[kLogPathCapacity];
     char name[kLogPathCapacity];
     if (!SplitPath(path, folderPath, name, check)) {

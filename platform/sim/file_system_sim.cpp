@@ -687,12 +687,14 @@ DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFileP
     }
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
-    char path[PATH_MAX];
-    const ssize_t length = readlink(link, path, sizeof path);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+    // As Windows gives a DOS volume's path: "\\?\" before it.
+    char path[PATH_MAX] = "\\\\?\\";
+    constexpr std::size_t kPrefix = 4;
+    const ssize_t length = readlink(link, path + kPrefix, sizeof path - kPrefix);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path - kPrefix) {
         return Fail(ERROR_INVALID_HANDLE, DWORD{0});
     }
-    const auto needed = static_cast<DWORD>(length);
+    const auto needed = static_cast<DWORD>(length + kPrefix);
     // Documented: too small a buffer is left alone, and the size it needs, terminator included,
     // is returned.
     if (lpszFilePath == nullptr || cchFilePath <= needed) {

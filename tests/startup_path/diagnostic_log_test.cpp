@@ -238,11 +238,11 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
             return folder + "/log.txt";
         };
     };
-    // Fails `op` whenever it is called, and leaves the folder to Users.
-    const auto failing = [](const char* op) {
-        return [op](const std::string& folder) {
+    // Fails `op` whenever it is called, with Users owning the folder or allowed to write there.
+    const auto failing = [](const char* op, const char* sddl = "O:BUD:(A;;FA;;;SY)") {
+        return [op, sddl](const std::string& folder) {
             sim::FailCall(op, 1, sim::kRepresentativeFault, true);
-            sim::SetFileSecurity(folder, "O:BUD:(A;;FA;;;SY)");
+            sim::SetFileSecurity(folder, sddl);
             return folder + "/log.txt";
         };
     };
@@ -281,6 +281,9 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
          LogFileVerdict::Refused, "the folder's access list is malformed"},
         {"an entry too short for a SID", malformed(List(2, Entry(9, {}))), LogFileVerdict::Refused,
          "the folder's access list is malformed"},
+        {"an entry's SID of revision 2",
+         malformed(List(2, Entry(9, {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}))),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
         {"an object entry too short for its flags", malformed(List(4, {0xB, 0, 8, 0, 0, 0, 0, 0})),
          LogFileVerdict::Refused, "the folder's access list is malformed"},
         {"an object entry too short for its object types",
@@ -291,6 +294,8 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
          "new files in the folder are writable by users other than administrators (S-1-5-32-545)"},
         {"the process's user unknown", failing("OpenProcessToken"), LogFileVerdict::Refused,
          "the process's user cannot be read (error 5)"},
+        {"the process's token unreadable", failing("GetTokenInformation", "O:SYD:(A;;FA;;;BU)"),
+         LogFileVerdict::Refused, "the process's user cannot be read (error 5)"},
         {"TrustedInstaller unknown", failing("ConvertStringSidToSidA"), LogFileVerdict::Refused,
          "TrustedInstaller's SID cannot be made (error 8)"},
         {"a SID that cannot be shown", failing("ConvertSidToStringSidA"), LogFileVerdict::Refused,
