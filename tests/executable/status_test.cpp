@@ -264,47 +264,41 @@ TEST_F(StatusTest, EveryStateVerdictAndUnreadableReadIsSaid) {
             f.builtInKeyboardNumber.problem = {failure, status, REG_NONE};
         };
     };
+    const auto service = [](DWORD state, DWORD startType) {
+        return [=](StatusFacts& f) { f.service.state = state, f.service.startType = startType; };
+    };
+    using Slate = SlateModeReading;
+    const auto slate = [](Slate reading) { return [=](StatusFacts& f) { f.slateMode = reading; }; };
     const struct {
         std::function<void(StatusFacts&)> change;
         std::string text;
         std::string json;
     } rows[] = {
-        {[](StatusFacts& f) { f.service.state = SERVICE_START_PENDING, f.service.startType = 0; },
-         "installed, starting\n  start type: boot\n", R"("state": "starting")"},
-        {[](StatusFacts& f) { f.service.state = SERVICE_STOP_PENDING, f.service.startType = 1; },
-         "installed, stopping\n  start type: system\n", R"("startType": "system")"},
-        {[](StatusFacts& f) {
-             f.service.state = SERVICE_CONTINUE_PENDING, f.service.startType = 3;
-         },
-         "installed, continuing\n  start type: manual\n", R"("state": "continuing")"},
-        {[](StatusFacts& f) { f.service.state = SERVICE_PAUSE_PENDING, f.service.startType = 4; },
-         "installed, pausing\n  start type: disabled\n", R"("startType": "disabled")"},
-        {[](StatusFacts& f) { f.service.state = SERVICE_PAUSED, f.service.startType = 9; },
-         "installed, paused\n  start type: start type 9\n", R"("state": "paused")"},
+        {service(SERVICE_START_PENDING, 0), "installed, starting\n  start type: boot\n",
+         R"("state": "starting")"},
+        {service(SERVICE_STOP_PENDING, 1), "installed, stopping\n  start type: system\n",
+         R"("startType": "system")"},
+        {service(SERVICE_CONTINUE_PENDING, 3), "installed, continuing\n  start type: manual\n",
+         R"("state": "continuing")"},
+        {service(SERVICE_PAUSE_PENDING, 4), "installed, pausing\n  start type: disabled\n",
+         R"("startType": "disabled")"},
+        {service(SERVICE_PAUSED, 9), "installed, paused\n  start type: start type 9\n",
+         R"("state": "paused")"},
         {[](StatusFacts& f) { f.service.state = 42, f.service.imagePath = L"C:\\hingeflow.exf"; },
          "installed, state 42\n", R"("imageIsThisExecutable": false)"},
         {[&](StatusFacts& f) { f.service.configKnown = false, f.service.configProblem = denied; },
          "installed, running\n  it cannot be read (error 5)\n", R"("startType": null)"},
         {[&](StatusFacts& f) { f.executableProblem = denied; },
          "hingeflow 1.0.0, it cannot be read (error 5)\n", R"("executable": null)"},
-        {[](StatusFacts& f) { f.slateMode.value = 10; },
+        {slate({Slate::Failure::None, 0, REG_DWORD, 10}),
          "the passing value of a forced switch to laptop mode", R"("value": 10)"},
-        {[](StatusFacts& f) { f.slateMode.value = 7; }, "7, not a value hingeflow writes", ""},
-        {[](StatusFacts& f) {
-             f.slateMode = {SlateModeReading::Failure::WrongType, 0, REG_QWORD, 0};
-         },
-         "it is REG_QWORD, not REG_DWORD", R"("problem": "it is REG_QWORD, not REG_DWORD")"},
-        {[](StatusFacts& f) {
-             f.slateMode = {SlateModeReading::Failure::WrongType, 0, 99, 0};
-         },
-         "it is type 99, not REG_DWORD", ""},
-        {[](StatusFacts& f) {
-             f.slateMode = {SlateModeReading::Failure::OpenKey, 5, 0, 0};
-         },
-         "its key cannot be opened (error 5)", R"("error": 5)"},
-        {[](StatusFacts& f) {
-             f.slateMode = {SlateModeReading::Failure::QueryValue, 5, 0, 0};
-         },
+        {slate({Slate::Failure::None, 0, REG_DWORD, 7}), "7, not a value hingeflow writes", ""},
+        {slate({Slate::Failure::WrongType, 0, REG_QWORD, 0}), "it is REG_QWORD, not REG_DWORD",
+         R"("problem": "it is REG_QWORD, not REG_DWORD")"},
+        {slate({Slate::Failure::WrongType, 0, 99, 0}), "it is type 99, not REG_DWORD", ""},
+        {slate({Slate::Failure::OpenKey, 5, 0, 0}), "its key cannot be opened (error 5)",
+         R"("error": 5)"},
+        {slate({Slate::Failure::QueryValue, 5, 0, 0}),
          "ConvertibleSlateMode cannot be read: it cannot be read (error 5)", ""},
         {[](StatusFacts& f) { f.triggerDevice.text = "mouse"; }, "\"mouse\", the mouse trigger",
          R"("trigger": "mouse")"},
@@ -315,6 +309,8 @@ TEST_F(StatusTest, EveryStateVerdictAndUnreadableReadIsSaid) {
          "stored in more than 4 bytes (error 234)", ""},
         {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::VendorDriver; },
          "a vendor's driver", R"("verdict": "vendorDriver")"},
+        {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::CountedAsStandardDriver; },
+         "its own standard HID keyboard driver", R"("verdict": "standardDriver")"},
         {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::NotHid; },
          "not counted: not a HID device", R"("verdict": "notHid")"},
         {unreadable(CensusStep::Enumeration), "its interface cannot be read (error 5)",
