@@ -46,19 +46,17 @@ bool Conclude(LogFileCheck& check, LogFileVerdict verdict, const char* format, .
 class SidText {
 public:
     explicit SidText(PSID sid) {
-        if (!ConvertSidToStringSidA(sid, &text_)) {
-            text_ = nullptr;
+        LPSTR converted = nullptr;
+        if (ConvertSidToStringSidA(sid, &converted)) {
+            text.reset(converted);
         }
     }
-    ~SidText() { (void)LocalFree(text_); }
-    SidText(const SidText&) = delete;
-    SidText& operator=(const SidText&) = delete;
-    const char* get() const {
-        return text_ != nullptr ? text_ : "an account whose SID cannot be shown";
+    const char* Get() const {
+        return text ? static_cast<const char*>(text.get()) : "an account whose SID cannot be shown";
     }
 
 private:
-    LPSTR text_ = nullptr;
+    UniqueLocalMemory text;
 };
 
 // SYSTEM, Administrators, TrustedInstaller and the process's own user: the accounts that could
@@ -71,21 +69,21 @@ public:
             IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
             return true;
         }
-        if (!looked_) {
-            looked_ = true;
+        if (!looked) {
+            looked = true;
             LookUp();
         }
-        return failure_ == nullptr &&
-               (EqualSid(sid, trustedInstaller_.get()) || EqualSid(sid, user_));
+        return failure == nullptr &&
+               (EqualSid(sid, trustedInstallerSid.get()) || EqualSid(sid, user));
     }
 
     // Without them, whether a SID is trusted cannot be told: the check refuses, saying why.
     bool Unknown(LogFileCheck& check) const {
-        if (failure_ == nullptr) {
+        if (failure == nullptr) {
             return false;
         }
-        Conclude(check, LogFileVerdict::Refused, "%s (error %lu)", failure_,
-                 static_cast<unsigned long>(error_));
+        Conclude(check, LogFileVerdict::Refused, "%s (error %lu)", failure,
+                 static_cast<unsigned long>(error));
         return true;
     }
 
@@ -96,34 +94,34 @@ private:
             Fail("TrustedInstaller's SID cannot be made");
             return;
         }
-        trustedInstaller_.reset(trustedInstaller);
+        trustedInstallerSid.reset(trustedInstaller);
         UniqueKernelObject token;
         DWORD length = 0;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()) ||
-            !GetTokenInformation(token.get(), TokenUser, buffer_, sizeof buffer_, &length)) {
+            !GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &length)) {
             Fail("the process's user cannot be read");
             return;
         }
         TOKEN_USER tokenUser = {};
-        std::memcpy(&tokenUser, buffer_, sizeof tokenUser);
-        user_ = tokenUser.User.Sid;
+        std::memcpy(&tokenUser, buffer, sizeof tokenUser);
+        user = tokenUser.User.Sid;
     }
-    void Fail(const char* failure) {
-        failure_ = failure;
-        error_ = GetLastError();
+    void Fail(const char* what) {
+        failure = what;
+        error = GetLastError();
     }
 
-    bool looked_ = false;
-    const char* failure_ = nullptr;
-    DWORD error_ = 0;
-    UniqueLocalMemory trustedInstaller_;
-    alignas(TOKEN_USER) BYTE buffer_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-    PSID user_ = nullptr;
+    bool looked = false;
+    const char* failure = nullptr;
+    DWORD error = 0;
+    UniqueLocalMemory trustedInstallerSid;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    PSID user = nullptr;
 };
 
 // What one allow entry says, read where its layout puts it: the rights, and a SID that lies
 // wholly within the entry; false for an entry too short for either.
-bool ReadAllowEntry(const BYTE* ace, const ACE_HEADER& header, DWORD& mask, PSID& sid) {
+bool ReadAllowEntry(BYTE* ace, const ACE_HEADER& header, DWORD& mask, PSID& sid) {
     const bool object = header.AceType == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
                         header.AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
     std::size_t sidAt = offsetof(ACCESS_ALLOWED_ACE, SidStart);
@@ -141,7 +139,7 @@ bool ReadAllowEntry(const BYTE* ace, const ACE_HEADER& header, DWORD& mask, PSID
     if (header.AceSize < sidAt + kSidFixedPart) {
         return false;
     }
-    sid = const_cast<BYTE*>(ace + sidAt);
+    sid = ace + sidAt;
     if (!IsValidSid(sid) || GetLengthSid(sid) > header.AceSize - sidAt) {
         return false;
     }
@@ -162,7 +160,7 @@ bool CheckAccessList(PACL dacl, const char* what, bool folder, TrustedAccounts& 
     if (!IsValidAcl(dacl) || !GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
         return Malformed(check, what);
     }
-    const auto* start = reinterpret_cast<const BYTE*>(dacl);
+    auto* start = reinterpret_cast<BYTE*>(dacl);
     const std::size_t aclSize = dacl->AclSize;
     for (DWORD i = 0; i < size.AceCount; ++i) {
         LPVOID entry = nullptr;
@@ -204,11 +202,11 @@ bool CheckAccessList(PACL dacl, const char* what, bool folder, TrustedAccounts& 
             return Conclude(check, LogFileVerdict::Refused,
                             "new files in the folder are writable by users other than "
                             "administrators (%s)",
-                            text.get());
+                            text.Get());
         }
         return Conclude(check, LogFileVerdict::Refused,
                         "the %s is writable by users other than administrators (%s)", what,
-                        text.get());
+                        text.Get());
     }
     return true;
 }
@@ -237,7 +235,7 @@ bool CheckOwnerAndAccess(HANDLE object, const char* what, bool folder, TrustedAc
         }
         const SidText text(owner);
         return Conclude(check, LogFileVerdict::Refused,
-                        "the %s is owned by %s, not by an administrator", what, text.get());
+                        "the %s is owned by %s, not by an administrator", what, text.Get());
     }
     if (dacl == nullptr) {
         return Conclude(check, LogFileVerdict::Refused,
@@ -444,11 +442,11 @@ DWORD OpenInFolder(HANDLE folder, const char* name, bool append, UniqueKernelObj
     if (units <= 0) {
         return GetLastError();
     }
-    UNICODE_STRING objectName;
+    UNICODE_STRING objectName = {};
     objectName.Length = static_cast<USHORT>((units - 1) * sizeof(WCHAR));
     objectName.MaximumLength = static_cast<USHORT>(units * sizeof(WCHAR));
     objectName.Buffer = wide;
-    OBJECT_ATTRIBUTES attributes;
+    OBJECT_ATTRIBUTES attributes = {};
     InitializeObjectAttributes(&attributes, &objectName, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io = {};
     HANDLE opened = nullptr;

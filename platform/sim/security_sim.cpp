@@ -198,11 +198,12 @@ BOOL ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid) {
     }
     std::string text = part;
     for (int i = 0; i < sid[1]; ++i) {
-        std::snprintf(part, sizeof part, "-%" PRIu32, Dword(sid + kSidFixedPart + 4 * i));
+        std::snprintf(part, sizeof part, "-%" PRIu32,
+                      Dword(sid + kSidFixedPart + std::size_t{4} * i));
         text += part;
     }
-    *StringSid =
-        static_cast<LPSTR>(sim::core::HoldLocalMemory(Bytes(text.begin(), text.end() + 1)));
+    *StringSid = static_cast<LPSTR>(
+        sim::core::HoldLocalMemory(Bytes(text.c_str(), text.c_str() + text.size() + 1)));
     return TRUE;
 }
 
