@@ -3,11 +3,12 @@
 // that privileged daemons make before they trust a file, a path that is not safe is refused with
 // a reason, never repaired.
 //
-// Safe means: the folder holding the file is not a reparse point, is owned by SYSTEM,
-// Administrators, TrustedInstaller or the process's own user, and lets nobody else add or delete
-// files or subfolders, change its permissions or take it over; the file, opened without
-// following a reparse point at its name, is a disk file in that very folder, neither a folder
-// nor a reparse point, with exactly one link.
+// Safe means: the folder holding the file is where the path says, no junction or other reparse
+// point above it or at it; it is owned by SYSTEM, Administrators, TrustedInstaller or the
+// process's own user, and lets nobody else add or delete files or subfolders, change its
+// permissions or take it over, nor gives such rights to the files made in it. The file, opened
+// by its name within that folder without following a reparse point there, is a disk file in
+// it, not a reparse point, with exactly one link, and passes the folder's owner and write rules.
 #pragma once
 
 #include <cstdio>
@@ -26,7 +27,7 @@ struct LogFileCheck {
     unsigned long error = 0;              // the Windows error behind Unopened
 };
 
-// Opens the log file at `path` to append in text mode, creating it when missing, once the path
+// Opens the log file at `path` to append in text mode, creating it when missing once its folder
 // has passed the check; otherwise nullptr, with `check` saying why. A file refused after its
 // opening is closed unwritten.
 std::FILE* OpenLogFileSafely(const char* path, LogFileCheck& check);

@@ -31,7 +31,10 @@ bool Is(const wchar_t* argument, const wchar_t* word) {
 
 int RunRole(int argc, wchar_t** argv) {
     HingeflowService service;
+    // Only the roles that log decide on the log: status and help change nothing, and a log file
+    // they tried would be made, empty, by whoever asked.
     if (argc <= 1) {
+        InitLog();
         // Before the SCM is contacted, so that a start by hand also leaves laptop mode on.
         InitializeConvertibleSlateMode();
         ServiceBase::Run(service);
@@ -39,6 +42,7 @@ int RunRole(int argc, wchar_t** argv) {
     }
     const wchar_t* command = argv[1] != nullptr ? argv[1] : L"";
     if (Is(command, L"install")) {
+        InitLog();
         ConsolePrintf(L"Installing service\n");
         if (!service.InstallService()) {
             ConsolePrintf(L"Couldn't install service: %d\n", static_cast<int>(GetLastError()));
@@ -49,6 +53,7 @@ int RunRole(int argc, wchar_t** argv) {
         return 0;
     }
     if (Is(command, L"uninstall")) {
+        InitLog();
         ConsolePrintf(L"Uninstalling service\n");
         if (!service.UninstallService()) {
             ConsolePrintf(L"Couldn't uninstall service: %d\n", static_cast<int>(GetLastError()));

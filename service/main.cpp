@@ -1,5 +1,5 @@
-// The executable: logging is decided during static initialisation, before the entry runs.
-#include "config/diagnostic_log.h"
+// The executable. RedirectionGuard is on before anything else; the log is decided by the roles
+// that write it (service/entry.cpp).
 #include "service/entry.h"
 #include "service/redirection_guard.h"
 
@@ -7,8 +7,7 @@
 #include <vector>
 
 namespace {
-// One initialiser, so that the guard is on before the log opens anything.
-[[maybe_unused]] const bool g_logInitialised = (EnableRedirectionGuard(), InitLog(), true);
+[[maybe_unused]] const bool g_redirectionGuarded = (EnableRedirectionGuard(), true);
 } // namespace
 
 #ifdef _WIN32

@@ -4,6 +4,9 @@
 #include "platform/sim/control.h"
 
 #include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace sim::core {
 
@@ -26,6 +29,11 @@ void HandleClosed(HandleKind kind);
 
 // Renders a wide string for the journal (non-ASCII as \x{...}); null prints as (null).
 std::string Narrow(const WCHAR* text);
+
+// "S-1-5-32-545" as a SID's bytes; nullopt for text that is no SID.
+std::optional<std::vector<BYTE>> ParseSid(const std::string& text);
+// Hands `bytes` out as LocalAlloc'ed memory, which LocalFree takes back.
+void* HoldLocalMemory(std::vector<BYTE> bytes);
 
 // Each area clears its own state; Reset calls them all.
 void ResetRegistry();

@@ -1,13 +1,15 @@
 // Simulator face only: files, their security descriptors and the process's token. The files are
 // the host's own; a host symbolic link stands for a reparse point. Owners and access lists are
-// kept here per host file, seeded by the test controls. Results follow Windows' documentation
-// where Wine is more lenient (attributes read without FILE_READ_ATTRIBUTES).
+// kept here per host file, seeded by the test controls, and so are the sharing modes of the
+// handles open on each. Results follow Windows' documentation where Wine is more lenient
+// (attributes read without FILE_READ_ATTRIBUTES).
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/security.h"
 #include "platform/sim/core.h"
 #include "platform/sim/security_control.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <stdio.h>
 #include <string>
 #include <sys/stat.h>
@@ -43,6 +46,7 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 using Bytes = std::vector<BYTE>;
 
 struct Descriptor {
+    bool noOwner = false;
     Bytes owner;
     bool nullDacl = false;
     Bytes dacl;
@@ -54,7 +58,19 @@ struct Object {
     int fd = -1;
     DWORD access = 0;
     std::string path;
-    DWORD linkAttributes = 0; // a reparse point opened as itself
+    DWORD linkAttributes = 0;   // a reparse point opened as itself
+    std::uintptr_t sharing = 0; // its entry in State::sharing, 0 when it takes part in none
+};
+
+// What one open handle does to others on the same file: the access that sharing is about, and
+// what it lets others do.
+struct Sharing {
+    dev_t device;
+    ino_t inode;
+    bool reads;
+    bool writes;
+    bool deletes;
+    DWORD shareMode;
 };
 
 struct State {
@@ -62,7 +78,9 @@ struct State {
     std::uintptr_t nextHandle = 0x6a000;
     std::map<std::pair<dev_t, ino_t>, Descriptor> security;
     Bytes processUser;
-    std::map<const void*, std::unique_ptr<Bytes>> descriptors;
+    std::map<const void*, std::unique_ptr<Bytes>> localMemory;
+    std::map<std::uintptr_t, Sharing> sharing;
+    std::uintptr_t nextSharing = 1;
     std::function<void(const std::string&)> createFileHook;
 };
 
@@ -79,42 +97,21 @@ void PutDword(Bytes& out, DWORD value) {
     }
 }
 
+WORD GetWord(const Bytes& bytes, std::size_t at) {
+    return at + 1 < bytes.size() ? static_cast<WORD>(bytes[at] | (bytes[at + 1] << 8)) : 0;
+}
+
 void PutWord(Bytes& out, std::size_t at, std::size_t value) {
     out[at] = static_cast<BYTE>(value);
     out[at + 1] = static_cast<BYTE>(value >> 8);
 }
 
 Bytes SidBytes(const std::string& text) {
-    static const std::map<std::string, std::string> kAliases = {
-        {"SY", "S-1-5-18"}, {"BA", "S-1-5-32-544"}, {"BU", "S-1-5-32-545"}, {"WD", "S-1-1-0"},
-        {"AU", "S-1-5-11"}, {"CO", "S-1-3-0"},      {"OW", "S-1-3-4"}};
-    const auto alias = kAliases.find(text);
-    const std::string full = alias != kAliases.end() ? alias->second : text;
-    std::vector<unsigned long long> parts;
-    std::size_t at = 0;
-    if (full.compare(0, 4, "S-1-") != 0) {
+    std::optional<Bytes> sid = sim::core::ParseSid(text);
+    if (!sid) {
         Misused("not a SID: " + text);
     }
-    at = 4;
-    while (at <= full.size()) {
-        char* end = nullptr;
-        parts.push_back(std::strtoull(full.c_str() + at, &end, 10));
-        if (end == full.c_str() + at || (*end != '-' && *end != '\0')) {
-            Misused("not a SID: " + text);
-        }
-        at = static_cast<std::size_t>(end - full.c_str()) + 1;
-    }
-    if (parts.size() < 2 || parts.size() > 16) {
-        Misused("not a SID: " + text);
-    }
-    Bytes sid = {1, static_cast<BYTE>(parts.size() - 1)};
-    for (int shift = 40; shift >= 0; shift -= 8) {
-        sid.push_back(static_cast<BYTE>(parts[0] >> shift));
-    }
-    for (std::size_t i = 1; i < parts.size(); ++i) {
-        PutDword(sid, static_cast<DWORD>(parts[i]));
-    }
-    return sid;
+    return *sid;
 }
 
 DWORD Rights(const std::string& text) {
@@ -282,12 +279,53 @@ void Unregister(HANDLE handle, bool closeFd) {
     auto found = s.objects.find(reinterpret_cast<std::uintptr_t>(handle));
     if (closeFd && found->second.fd >= 0) {
         close(found->second.fd);
+        s.sharing.erase(found->second.sharing);
     }
     s.objects.erase(found);
 }
 
 bool Grants(DWORD access, DWORD wanted) {
     return (access & (wanted | GENERIC_ALL)) != 0;
+}
+
+// Windows' rule: only reading (or executing), writing (or appending) and deleting take part. A
+// handle that asks for none of them, attributes or security alone, neither conflicts with others
+// nor holds them off, whatever its share mode; one that asks for some must let the open handles
+// do what they do, and they must let it do what it asks. Takes part under the simulator's lock.
+DWORD ShareOpen(int fd, DWORD access, DWORD shareMode, std::uintptr_t& entry) {
+    entry = 0;
+    struct stat status = {};
+    if (fstat(fd, &status) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const Sharing wanted = {
+        status.st_dev,
+        status.st_ino,
+        Grants(access, FILE_READ_DATA | FILE_EXECUTE | GENERIC_READ | GENERIC_EXECUTE),
+        Grants(access, FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE),
+        Grants(access, DELETE),
+        shareMode};
+    if (!wanted.reads && !wanted.writes && !wanted.deletes) {
+        return ERROR_SUCCESS;
+    }
+    State& s = TheState();
+    for (const auto& [id, open] : s.sharing) {
+        if (open.device != wanted.device || open.inode != wanted.inode) {
+            continue;
+        }
+        const bool refused = (wanted.reads && (open.shareMode & FILE_SHARE_READ) == 0) ||
+                             (wanted.writes && (open.shareMode & FILE_SHARE_WRITE) == 0) ||
+                             (wanted.deletes && (open.shareMode & FILE_SHARE_DELETE) == 0) ||
+                             (open.reads && (shareMode & FILE_SHARE_READ) == 0) ||
+                             (open.writes && (shareMode & FILE_SHARE_WRITE) == 0) ||
+                             (open.deletes && (shareMode & FILE_SHARE_DELETE) == 0);
+        if (refused) {
+            return ERROR_SHARING_VIOLATION;
+        }
+    }
+    entry = s.nextSharing++;
+    s.sharing.emplace(entry, wanted);
+    return ERROR_SUCCESS;
 }
 
 std::string Parent(const std::string& path) {
@@ -320,8 +358,10 @@ DWORD ErrorFromErrno(int error, const std::string& path) {
 // --- The log stream -----------------------------------------------------------------------
 
 struct StreamCookie {
-    explicit StreamCookie(int descriptor) : fd(descriptor) {}
+    StreamCookie(int descriptor, std::uintptr_t sharingEntry)
+        : fd(descriptor), sharing(sharingEntry) {}
     int fd;
+    std::uintptr_t sharing; // the handle's share entry, which the stream keeps until it closes
 };
 
 // Not O_APPEND: Windows' run-time seeks to the end and then writes, so two unlocked writers can
@@ -359,6 +399,10 @@ int SeekStream(void* cookie, off64_t* offset, int whence) {
 int CloseStream(void* cookie) {
     StreamCookie* owned = static_cast<StreamCookie*>(cookie);
     const int result = close(owned->fd);
+    {
+        Lock lock(sim::core::Mutex());
+        TheState().sharing.erase(owned->sharing);
+    }
     delete owned;
     sim::core::HandleClosed(sim::HandleKind::KernelObject);
     return result;
@@ -378,6 +422,31 @@ void SetFileSecurity(const std::string& path, const std::string& sddl) {
     TheState().security[{status.st_dev, status.st_ino}] = std::move(descriptor);
 }
 
+void SetRawFileSecurity(const std::string& path, std::optional<std::vector<BYTE>> owner,
+                        std::optional<std::vector<BYTE>> dacl) {
+    struct stat status = {};
+    if (lstat(path.c_str(), &status) != 0) {
+        Misused("no file at " + path);
+    }
+    Descriptor descriptor;
+    descriptor.control = static_cast<WORD>(kSelfRelative | kDaclPresent);
+    descriptor.noOwner = !owner;
+    if (owner) {
+        // Revision, count and authority, and as many sub-authorities as the count says.
+        const std::size_t claimed =
+            8 + 4 * static_cast<std::size_t>(owner->size() > 1 ? (*owner)[1] : 0);
+        owner->resize(std::max(owner->size(), claimed), 0);
+        descriptor.owner = std::move(*owner);
+    }
+    descriptor.nullDacl = !dacl;
+    if (dacl) {
+        dacl->resize(std::max<std::size_t>({dacl->size(), sizeof(ACL), GetWord(*dacl, 2)}), 0);
+        descriptor.dacl = std::move(*dacl);
+    }
+    Lock lock(core::Mutex());
+    TheState().security[{status.st_dev, status.st_ino}] = std::move(descriptor);
+}
+
 void SetCreateFileHook(std::function<void(const std::string& path)> hook) {
     Lock lock(core::Mutex());
     TheState().createFileHook = std::move(hook);
@@ -390,6 +459,15 @@ void SetProcessUser(const std::string& sid) {
 }
 
 namespace core {
+void* HoldLocalMemory(std::vector<BYTE> bytes) {
+    auto held = std::make_unique<Bytes>(std::move(bytes));
+    void* block = held->data();
+    Lock lock(Mutex());
+    TheState().localMemory.emplace(block, std::move(held));
+    HandleOpened(HandleKind::LocalMemory);
+    return block;
+}
+
 void ResetFileSystem() {
     Lock lock(Mutex());
     State& s = TheState();
@@ -400,7 +478,8 @@ void ResetFileSystem() {
     }
     s.objects.clear();
     s.security.clear();
-    s.descriptors.clear();
+    s.localMemory.clear();
+    s.sharing.clear();
     s.processUser = SidBytes("SY");
     s.createFileHook = nullptr;
 }
@@ -469,13 +548,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     } else {
         flags |= O_PATH; // attributes and security only
     }
-    if (!asLink && !folder && (flags & O_PATH) == 0) {
-        if (dwCreationDisposition == CREATE_NEW) {
-            flags |= O_EXCL;
-        }
-        if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING) {
-            flags |= O_TRUNC;
-        }
+    const bool truncates =
+        dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
+    if (!asLink && !folder && (flags & O_PATH) == 0 && dwCreationDisposition == CREATE_NEW) {
+        flags |= O_EXCL;
     }
     const int fd = open(path.c_str(), flags, 0644);
     if (fd < 0) {
@@ -493,6 +569,16 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                 (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
     }
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
+    // Refused by a handle already open, the file is left as it was: nothing truncated.
+    if (const DWORD refused = ShareOpen(fd, dwDesiredAccess, dwShareMode, object.sharing)) {
+        close(fd);
+        return Fail(refused, INVALID_HANDLE_VALUE);
+    }
+    if (truncates && (flags & O_PATH) == 0 && !folder && !asLink && ftruncate(fd, 0) != 0) {
+        TheState().sharing.erase(object.sharing);
+        close(fd);
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
     const HANDLE handle = Register(std::move(object));
     const bool existed =
         exists && (dwCreationDisposition == OPEN_ALWAYS || dwCreationDisposition == CREATE_ALWAYS);
@@ -601,12 +687,14 @@ DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFileP
     }
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
-    char path[PATH_MAX];
-    const ssize_t length = readlink(link, path, sizeof path);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+    // As Windows gives a DOS volume's path: "\\?\" before it.
+    char path[PATH_MAX] = "\\\\?\\";
+    constexpr std::size_t kPrefix = 4;
+    const ssize_t length = readlink(link, path + kPrefix, sizeof path - kPrefix);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path - kPrefix) {
         return Fail(ERROR_INVALID_HANDLE, DWORD{0});
     }
-    const auto needed = static_cast<DWORD>(length);
+    const auto needed = static_cast<DWORD>(length + kPrefix);
     // Documented: too small a buffer is left alone, and the size it needs, terminator included,
     // is returned.
     if (lpszFilePath == nullptr || cchFilePath <= needed) {
@@ -615,6 +703,334 @@ DWORD GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFileP
     std::memcpy(lpszFilePath, path, needed);
     lpszFilePath[needed] = '\0';
     return needed;
+}
+
+// --- Paths -------------------------------------------------------------------------------
+
+// Lexical, as Windows does it: the current folder in front of a relative path, "." and ".."
+// resolved, and repeated separators made one; nothing is looked up.
+DWORD GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart) {
+    sim::core::Enter("GetFullPathNameA", 0, "%s, %u", lpFileName == nullptr ? "(null)" : lpFileName,
+                     nBufferLength);
+    if (lpFileName == nullptr || *lpFileName == '\0') {
+        return Fail(ERROR_INVALID_NAME, DWORD{0});
+    }
+    std::string absolute = lpFileName;
+    if (absolute[0] != '/') {
+        char here[PATH_MAX];
+        if (getcwd(here, sizeof here) == nullptr) {
+            return Fail(ERROR_FILENAME_EXCED_RANGE, DWORD{0});
+        }
+        absolute = std::string(here) + "/" + absolute;
+    }
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= absolute.size()) {
+        std::size_t slash = absolute.find('/', at);
+        slash = slash == std::string::npos ? absolute.size() : slash;
+        const std::string part = absolute.substr(at, slash - at);
+        if (part == "..") {
+            if (!parts.empty()) {
+                parts.pop_back();
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string full;
+    for (const std::string& part : parts) {
+        full += "/" + part;
+    }
+    const bool folderOnly = full.empty() || absolute.back() == '/';
+    if (folderOnly) {
+        full += "/";
+    }
+    if (nBufferLength <= full.size() || lpBuffer == nullptr) {
+        return static_cast<DWORD>(full.size() + 1);
+    }
+    std::memcpy(lpBuffer, full.c_str(), full.size() + 1);
+    if (lpFilePart != nullptr) {
+        *lpFilePart = folderOnly ? nullptr : lpBuffer + full.find_last_of('/') + 1;
+    }
+    return static_cast<DWORD>(full.size());
+}
+
+// This file system has no short names, so an existing path is its own long form.
+DWORD GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath, DWORD cchBuffer) {
+    if (const DWORD fault =
+            sim::core::Enter("GetLongPathNameA", ERROR_ACCESS_DENIED, "%s, %u",
+                             lpszShortPath == nullptr ? "(null)" : lpszShortPath, cchBuffer)) {
+        return Fail(fault, DWORD{0});
+    }
+    if (lpszShortPath == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, DWORD{0});
+    }
+    const std::string path = lpszShortPath;
+    struct stat status = {};
+    if (stat(path.c_str(), &status) != 0) {
+        return Fail(ErrorFromErrno(errno, path), DWORD{0});
+    }
+    if (cchBuffer <= path.size() || lpszLongPath == nullptr) {
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::memcpy(lpszLongPath, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// The ANSI code page taken as ISO 8859-1: each byte is the code unit of the same value, which
+// the native calls below turn back into the same byte.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
+    if (const DWORD fault =
+            sim::core::Enter("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, "%u, %#x, %d, %d",
+                             CodePage, dwFlags, cbMultiByte, cchWideChar)) {
+        return Fail(fault, 0);
+    }
+    if (CodePage != CP_ACP || (dwFlags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) != 0 ||
+        lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+        (lpWideCharStr == nullptr && cchWideChar != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER, 0);
+    }
+    const std::size_t units =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
+    if (cchWideChar == 0) {
+        return static_cast<int>(units);
+    }
+    if (static_cast<std::size_t>(cchWideChar) < units) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+    }
+    for (std::size_t i = 0; i < units; ++i) {
+        lpWideCharStr[i] = static_cast<WCHAR>(static_cast<unsigned char>(lpMultiByteStr[i]));
+    }
+    return static_cast<int>(units);
+}
+
+// --- The native open ------------------------------------------------------------------------
+
+namespace {
+
+constexpr NTSTATUS Status(std::uint32_t value) {
+    return static_cast<NTSTATUS>(value);
+}
+constexpr NTSTATUS kStatusInvalidHandle = Status(0xC0000008);
+constexpr NTSTATUS kStatusInvalidParameter = Status(0xC000000D);
+constexpr NTSTATUS kStatusAccessDenied = Status(0xC0000022);
+constexpr NTSTATUS kStatusObjectNameInvalid = Status(0xC0000033);
+constexpr NTSTATUS kStatusObjectNameNotFound = Status(0xC0000034);
+constexpr NTSTATUS kStatusObjectNameCollision = Status(0xC0000035);
+constexpr NTSTATUS kStatusObjectPathNotFound = Status(0xC000003A);
+constexpr NTSTATUS kStatusSharingViolation = Status(0xC0000043);
+constexpr NTSTATUS kStatusFileIsADirectory = Status(0xC00000BA);
+constexpr NTSTATUS kStatusNotADirectory = Status(0xC0000103);
+constexpr NTSTATUS kStatusNameTooLong = Status(0xC0000106);
+// A Win32 code carried as a status (FACILITY_NTWIN32), as an injected fault is.
+constexpr std::uint32_t kWin32Facility = 0xC0070000u;
+
+NTSTATUS StatusOfFault(DWORD fault) {
+    return fault >= 0xC0000000u ? Status(fault) : Status(kWin32Facility | (fault & 0xFFFFu));
+}
+
+NTSTATUS StatusOfErrno(int error) {
+    switch (error) {
+    case ENOENT:
+        return kStatusObjectNameNotFound;
+    case ENOTDIR:
+        return kStatusObjectPathNotFound;
+    case EEXIST:
+        return kStatusObjectNameCollision;
+    case EISDIR:
+        return kStatusFileIsADirectory;
+    case ENAMETOOLONG:
+        return kStatusNameTooLong;
+    default:
+        return kStatusAccessDenied;
+    }
+}
+
+// One name within the folder, as the units of the name; nullopt for a name this simulator does
+// not open (more than one component, or a unit no ANSI byte makes).
+std::optional<std::string> OneName(const UNICODE_STRING* name, NTSTATUS& status) {
+    status = kStatusObjectNameInvalid;
+    if (name == nullptr || name->Buffer == nullptr || name->Length % sizeof(WCHAR) != 0 ||
+        name->Length > name->MaximumLength) {
+        status = kStatusInvalidParameter;
+        return std::nullopt;
+    }
+    std::string text;
+    for (std::size_t i = 0; i < name->Length / sizeof(WCHAR); ++i) {
+        const auto unit = static_cast<std::uint32_t>(name->Buffer[i]);
+        if (unit == 0 || unit > 0xFF || unit == '/') {
+            return std::nullopt;
+        }
+        if (unit == '\\') {
+            status = kStatusInvalidParameter; // a path below the folder: not simulated
+            return std::nullopt;
+        }
+        text.push_back(static_cast<char>(unit));
+    }
+    if (text.empty()) {
+        status = kStatusInvalidParameter; // the folder itself: not simulated
+        return std::nullopt;
+    }
+    if (text == "." || text == "..") {
+        return std::nullopt;
+    }
+    return text;
+}
+
+} // namespace
+
+// Only what opening a name within a folder already held needs: RootDirectory a folder's handle,
+// ObjectName one name in it, and FILE_OPEN, FILE_CREATE or FILE_OPEN_IF.
+NTSTATUS NtCreateFile(HANDLE* FileHandle, ACCESS_MASK DesiredAccess,
+                      POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                      LARGE_INTEGER* AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                      ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
+                      ULONG EaLength) {
+    (void)FileAttributes; // the file gets the descriptor its folder would give it
+    NTSTATUS nameStatus = 0;
+    const std::optional<std::string> name = ObjectAttributes != nullptr
+                                                ? OneName(ObjectAttributes->ObjectName, nameStatus)
+                                                : std::nullopt;
+    if (const DWORD fault = sim::core::Enter(
+            "NtCreateFile", static_cast<DWORD>(kStatusAccessDenied), "%s in %s, %#x, %#x, %u, %#x",
+            name ? name->c_str() : "(unnamed)",
+            ObjectAttributes == nullptr ? "(null)"
+                                        : Describe(ObjectAttributes->RootDirectory).c_str(),
+            DesiredAccess, ShareAccess, CreateDisposition, CreateOptions)) {
+        return StatusOfFault(fault);
+    }
+    if (FileHandle == nullptr || IoStatusBlock == nullptr || ObjectAttributes == nullptr ||
+        ObjectAttributes->Length != sizeof(OBJECT_ATTRIBUTES) || AllocationSize != nullptr ||
+        EaBuffer != nullptr || EaLength != 0 || CreateDisposition < FILE_OPEN ||
+        CreateDisposition > FILE_OPEN_IF ||
+        ((CreateOptions & FILE_DIRECTORY_FILE) != 0 &&
+         (CreateOptions & FILE_NON_DIRECTORY_FILE) != 0) ||
+        // Documented: synchronous I/O needs the right to wait on the handle.
+        ((CreateOptions & FILE_SYNCHRONOUS_IO_NONALERT) != 0 &&
+         (DesiredAccess & SYNCHRONIZE) == 0)) {
+        return kStatusInvalidParameter;
+    }
+    if (!name) {
+        return nameStatus;
+    }
+    std::string folderPath;
+    int folderFd = -1;
+    {
+        Lock lock(sim::core::Mutex());
+        const Object* folder = FindFile(ObjectAttributes->RootDirectory);
+        struct stat status = {};
+        if (folder == nullptr || fstat(folder->fd, &status) != 0) {
+            return kStatusInvalidHandle;
+        }
+        if (!S_ISDIR(status.st_mode) || folder->linkAttributes != 0) {
+            return kStatusInvalidParameter;
+        }
+        folderPath = folder->path;
+        folderFd = dup(folder->fd); // the caller may close the folder meanwhile
+    }
+    const std::string path = folderPath + (folderPath.back() == '/' ? "" : "/") + *name;
+    std::function<void(const std::string&)> hook;
+    {
+        Lock lock(sim::core::Mutex());
+        hook = TheState().createFileHook;
+    }
+    if (hook) {
+        hook(path);
+    }
+    struct stat named = {};
+    struct stat target = {};
+    const bool present = fstatat(folderFd, name->c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool link = present && S_ISLNK(named.st_mode);
+    const bool targetExists = fstatat(folderFd, name->c_str(), &target, 0) == 0;
+    const bool asLink = link && (CreateOptions & FILE_OPEN_REPARSE_POINT) != 0;
+    const bool folder = targetExists && S_ISDIR(target.st_mode);
+    const bool exists = asLink || targetExists;
+    NTSTATUS refused = 0;
+    if (exists && CreateDisposition == FILE_CREATE) {
+        refused = kStatusObjectNameCollision;
+    } else if (!exists && CreateDisposition == FILE_OPEN) {
+        refused = kStatusObjectNameNotFound;
+    } else if (folder && (CreateOptions & FILE_NON_DIRECTORY_FILE) != 0) {
+        refused = kStatusFileIsADirectory;
+    } else if (exists && !folder && (CreateOptions & FILE_DIRECTORY_FILE) != 0) {
+        refused = kStatusNotADirectory;
+    }
+    if (refused != 0) {
+        close(folderFd);
+        return refused;
+    }
+    const bool reads = Grants(DesiredAccess, FILE_READ_DATA | GENERIC_READ);
+    const bool writes = Grants(DesiredAccess, FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE);
+    int flags = O_CLOEXEC;
+    if (asLink) {
+        flags |= O_PATH | O_NOFOLLOW;
+    } else if (folder) {
+        flags |= reads ? O_RDONLY | O_DIRECTORY : O_PATH | O_DIRECTORY;
+    } else if (!exists) {
+        flags |= (reads ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_NONBLOCK;
+    } else if (reads || writes) {
+        flags |= (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY) | O_NONBLOCK;
+    } else {
+        flags |= O_PATH;
+    }
+    const int fd = openat(folderFd, name->c_str(), flags, 0644);
+    const int openError = errno;
+    close(folderFd);
+    if (fd < 0) {
+        return StatusOfErrno(openError);
+    }
+    if ((flags & O_NONBLOCK) != 0) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    Object object;
+    object.fd = fd;
+    object.access = DesiredAccess;
+    object.path = path;
+    if (asLink) {
+        object.linkAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
+                                (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    }
+    Lock lock(sim::core::Mutex());
+    if (ShareOpen(fd, DesiredAccess, ShareAccess, object.sharing) != ERROR_SUCCESS) {
+        close(fd);
+        if (!exists) {
+            unlink(path.c_str());
+        }
+        return kStatusSharingViolation;
+    }
+    *FileHandle = Register(std::move(object));
+    IoStatusBlock->Status = 0;
+    IoStatusBlock->Information = exists ? FILE_OPENED : FILE_CREATED;
+    return 0;
+}
+
+// Documented: a status without a Win32 counterpart gives ERROR_MR_MID_NOT_FOUND.
+ULONG RtlNtStatusToDosError(NTSTATUS Status) {
+    sim::core::Enter("RtlNtStatusToDosError", 0, "%#x", static_cast<unsigned>(Status));
+    static const std::map<std::uint32_t, ULONG> kErrors = {
+        {0, ERROR_SUCCESS},
+        {0xC0000008, ERROR_INVALID_HANDLE},
+        {0xC000000D, ERROR_INVALID_PARAMETER},
+        {0xC0000017, ERROR_NOT_ENOUGH_MEMORY},
+        {0xC0000022, ERROR_ACCESS_DENIED},
+        {0xC0000033, ERROR_INVALID_NAME},
+        {0xC0000034, ERROR_FILE_NOT_FOUND},
+        {0xC0000035, ERROR_ALREADY_EXISTS},
+        {0xC000003A, ERROR_PATH_NOT_FOUND},
+        {0xC0000043, ERROR_SHARING_VIOLATION},
+        {0xC00000BA, ERROR_ACCESS_DENIED},
+        {0xC0000103, ERROR_DIRECTORY},
+        {0xC0000106, ERROR_FILENAME_EXCED_RANGE},
+        {0xC000011F, ERROR_TOO_MANY_OPEN_FILES},
+    };
+    const auto status = static_cast<std::uint32_t>(Status);
+    if ((status & 0xFFFF0000u) == kWin32Facility) {
+        return status & 0xFFFFu;
+    }
+    const auto found = kErrors.find(status);
+    return found != kErrors.end() ? found->second : ERROR_MR_MID_NOT_FOUND;
 }
 
 std::FILE* OpenLogStream(HANDLE file) {
@@ -628,8 +1044,9 @@ std::FILE* OpenLogStream(HANDLE file) {
     const bool writable =
         Grants(object->access, FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE) &&
         object->linkAttributes == 0;
-    StreamCookie* cookie =
-        fault != 0 || !writable ? nullptr : new (std::nothrow) StreamCookie(object->fd);
+    StreamCookie* cookie = fault != 0 || !writable ? nullptr
+                                                   : new (std::nothrow)
+                                                         StreamCookie(object->fd, object->sharing);
     if (cookie == nullptr) {
         Unregister(file, true);
         sim::core::HandleClosed(sim::HandleKind::KernelObject);
@@ -684,7 +1101,7 @@ DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMA
     WORD control = kSelfRelative;
     std::size_t ownerAt = 0;
     std::size_t daclAt = 0;
-    if (owner) {
+    if (owner && !descriptor.noOwner) {
         ownerAt = bytes.size();
         bytes.insert(bytes.end(), descriptor.owner.begin(), descriptor.owner.end());
         PutWord(bytes, 4, ownerAt);
@@ -713,7 +1130,7 @@ DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMA
     }
     if (ppSecurityDescriptor != nullptr) {
         *ppSecurityDescriptor = base;
-        s.descriptors.emplace(base, std::move(buffer));
+        s.localMemory.emplace(base, std::move(buffer));
         sim::core::HandleOpened(sim::HandleKind::LocalMemory);
     }
     return ERROR_SUCCESS;
@@ -725,7 +1142,7 @@ HLOCAL LocalFree(HLOCAL hMem) {
         return nullptr;
     }
     Lock lock(sim::core::Mutex());
-    if (TheState().descriptors.erase(hMem) == 0) {
+    if (TheState().localMemory.erase(hMem) == 0) {
         return Fail(ERROR_INVALID_HANDLE, hMem);
     }
     sim::core::HandleClosed(sim::HandleKind::LocalMemory);

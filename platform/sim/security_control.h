@@ -7,13 +7,15 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sim {
 
 // --- Files --------------------------------------------------------------------------------
 // The simulated files are the host's own, by host path; a host symbolic link stands for a
-// reparse point (a link, or a junction when it leads to a folder). Sharing modes are not
-// simulated.
+// reparse point (a link, or a junction when it leads to a folder). The sharing modes of the
+// handles that CreateFileA and NtCreateFile open are kept as Windows keeps them; the host's own
+// calls (std::filesystem, ofstream) are not held to them.
 //
 // The owner and access list of the folder or file at `path` (a link at its end is not
 // followed), in SDDL: "O:BAD:P(A;OICI;FA;;;SY)(A;CI;DC;;;BU)". Understood: O: and D: (flags P
@@ -22,6 +24,12 @@ namespace sim {
 // or the aliases SY, BA, BU, WD, AU, CO, OW. Held until Reset, for the file itself: its hard
 // links share it. Ends the test program on text it does not understand.
 void SetFileSecurity(const std::string& path, const std::string& sddl);
+// A descriptor as a file system might hand it out, well formed or not: the owner's and the
+// access list's bytes as given, nullopt for none (no owner; a null access list). Each part is
+// kept at least as long as its own header says, padded with zeros, so that a reader that stays
+// within what a valid header claims stays within the descriptor.
+void SetRawFileSecurity(const std::string& path, std::optional<std::vector<BYTE>> owner,
+                        std::optional<std::vector<BYTE>> dacl);
 // What every other file and folder reports: the package's log folder, owned by SYSTEM.
 constexpr const char* kDefaultFileSecurity =
     "O:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";

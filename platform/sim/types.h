@@ -10,6 +10,8 @@ using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t; // unsigned long is 64 bits on LP64: keep Windows' 32
 using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using USHORT = std::uint16_t;
 using BOOL = int;
 using UINT = unsigned int;
 using ULONG_PTR = std::uintptr_t;
@@ -79,6 +81,7 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
+#define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
@@ -88,6 +91,8 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_ALREADY_EXISTS 183L
+#define ERROR_DIRECTORY 267L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -101,7 +106,10 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_ACL 1336L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define ERROR_INVALID_USER_BUFFER 1784L
 
@@ -148,6 +156,7 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define FILE_APPEND_DATA 0x0004
 #define FILE_ADD_SUBDIRECTORY 0x0004
 #define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
 #define FILE_DELETE_CHILD 0x0040
 #define FILE_READ_ATTRIBUTES 0x0080
 #define FILE_WRITE_ATTRIBUTES 0x0100
@@ -172,6 +181,57 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define FILE_TYPE_PIPE 0x0003
 #define FILE_NAME_NORMALIZED 0x0
 #define VOLUME_NAME_DOS 0x0
+
+// Text in the ANSI code page, which the simulator takes as ISO 8859-1.
+#define CP_ACP 0
+#define MB_ERR_INVALID_CHARS 0x00000008
+
+// The native API (winternl.h): opening a file by its name within a folder already held.
+using NTSTATUS = LONG;
+using PWSTR = WCHAR*;
+struct UNICODE_STRING {
+    USHORT Length; // bytes, without a terminator
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+using PUNICODE_STRING = UNICODE_STRING*;
+struct OBJECT_ATTRIBUTES {
+    ULONG Length;
+    HANDLE RootDirectory;
+    PUNICODE_STRING ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+};
+using POBJECT_ATTRIBUTES = OBJECT_ATTRIBUTES*;
+#define InitializeObjectAttributes(p, n, a, r, s)                                                  \
+    do {                                                                                           \
+        (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                   \
+        (p)->RootDirectory = (r);                                                                  \
+        (p)->Attributes = (a);                                                                     \
+        (p)->ObjectName = (n);                                                                     \
+        (p)->SecurityDescriptor = (s);                                                             \
+        (p)->SecurityQualityOfService = nullptr;                                                   \
+    } while (false)
+struct IO_STATUS_BLOCK {
+    union {
+        NTSTATUS Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+};
+using PIO_STATUS_BLOCK = IO_STATUS_BLOCK*;
+using ACCESS_MASK = DWORD;
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+#define FILE_OPEN 0x00000001
+#define FILE_CREATE 0x00000002
+#define FILE_OPEN_IF 0x00000003
+#define FILE_DIRECTORY_FILE 0x00000001
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+#define FILE_OPENED 0x00000001
+#define FILE_CREATED 0x00000002
 
 using LONGLONG = std::int64_t;
 using BOOLEAN = BYTE;
@@ -209,6 +269,47 @@ struct ACL {
     WORD Sbz2;
 };
 using PACL = ACL*;
+#define ACL_REVISION 2
+#define ACL_REVISION_DS 4
+enum ACL_INFORMATION_CLASS { AclRevisionInformation = 1, AclSizeInformation = 2 };
+struct ACL_REVISION_INFORMATION {
+    DWORD AclRevision;
+};
+struct ACL_SIZE_INFORMATION {
+    DWORD AceCount;
+    DWORD AclBytesInUse;
+    DWORD AclBytesFree;
+};
+struct ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+};
+using PACE_HEADER = ACE_HEADER*;
+struct ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+};
+struct ACCESS_ALLOWED_OBJECT_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD Flags;
+    GUID ObjectType;
+    GUID InheritedObjectType;
+    DWORD SidStart;
+};
+#define SID_REVISION 1
+#define SID_MAX_SUB_AUTHORITIES 15
+// The well-known SIDs the simulator knows, with their winnt.h numbers.
+enum WELL_KNOWN_SID_TYPE {
+    WinWorldSid = 1,
+    WinCreatorOwnerSid = 3,
+    WinAuthenticatedUserSid = 17,
+    WinLocalSystemSid = 22,
+    WinBuiltinAdministratorsSid = 26,
+    WinBuiltinUsersSid = 27,
+};
 #define ACCESS_ALLOWED_ACE_TYPE 0x0
 #define ACCESS_DENIED_ACE_TYPE 0x1
 #define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5

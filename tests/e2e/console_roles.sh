@@ -98,7 +98,14 @@ trial "a hard link at the log path" "the file has 2 links"
 # CreateSymbolicLink makes nothing); it follows a Unix link as Windows follows a junction.
 rm -rf "$guarded" && mkdir "$guarded" && ln -s "$victim" "$guarded/hingeflow.log"
 trial "a link at the log path to a file elsewhere" "the file is not in the folder that was checked"
-rm -rf "$guarded" && mkdir -p "$guarded/hingeflow.log"
+# A link in place of the folder, to a folder of Windows' own: the path a user who made C:\guarded
+# could aim at C:\windows\logs once they replace it (on Windows, with a junction).
+mkdir -p "$PREFIX/drive_c/windows/logs"
+rm -rf "$guarded" && ln -s "$PREFIX/drive_c/windows/logs" "$guarded"
+trial "a link in place of the folder" "the folder is not where the path says"
+check "a link in place of the folder: nothing made behind it" \
+  [ ! -e "$PREFIX/drive_c/windows/logs/hingeflow.log" ]
+rm -f "$guarded" && mkdir -p "$guarded/hingeflow.log"
 trial "a folder at the log path" ""
 check "a folder at the log path: left empty" [ -z "$(ls -A "$guarded/hingeflow.log")" ]
 # Wine keeps no access list set through Win32; it shows a Unix folder writable by all as one

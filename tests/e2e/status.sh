@@ -2,7 +2,7 @@
 # hingeflow.exe status on a convertible under Wine: the test keyboard counted and Wine's own
 # virtual devices not, with the reason; the service before and after install; the decision with
 # the keyboard attached and detached; fleet policy winning over the configuration, value by value;
-# JSON that Python parses; nothing written.
+# JSON that Python parses; nothing written, not even the missing log file made.
 #   status.sh HINGEFLOW_EXE PLUG_EXE DRIVER_SYS PREFIX_DIR
 source "$(dirname "$0")/lib.sh"
 start_prefix "$4"
@@ -76,6 +76,8 @@ check "Python parses the JSON: the keyboard counted by its description" \
   "$(status_json "[d['verdict'] for d in s['devices'] if d['description'] == 'HID Keyboard Device']")"
 check "and the decision" equals "True laptop mode no change" \
   "$(status_json "' '.join(str(s['decision'][k]) for k in ('externalInput', 'arrival', 'removal'))")"
+run_exe "$exe" help
+check "status and help leave the missing log file missing" [ ! -e "$log" ]
 
 echo "== installed"
 run_exe "$exe" install

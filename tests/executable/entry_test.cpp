@@ -1,4 +1,6 @@
 // The command line: which role a first argument selects, and the service role started by hand.
+#include "config/config_values.h"
+#include "config/diagnostic_log.h"
 #include "platform/sim/control.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/security_control.h"
@@ -8,6 +10,8 @@
 #include "trigger/slate_mode.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -90,6 +94,31 @@ TEST_F(EntryTest, ServiceRoleForcesLaptopModeBeforeContactingTheScm) {
     EXPECT_LT(write, dispatcher);
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "StartServiceCtrlDispatcherW"), 1);
     EXPECT_EQ(std::count(ops.begin(), ops.end(), "OpenSCManagerW"), 0);
+}
+
+// Only the roles that log decide on the log: a missing log file stays missing after status,
+// help and a mistyped word, and is made by the service, install and uninstall.
+TEST_F(EntryTest, OnlyTheRolesThatLogMakeTheLogFile) {
+    const std::string path = testing::TempDir() + "hingeflow-roles.log";
+    const std::vector<std::pair<std::vector<std::wstring>, bool>> rows = {
+        {{L"status"}, false},
+        {{L"status", L"--json"}, false},
+        {{L"help"}, false},
+        {{L"bogus"}, false},
+        {{L"install"}, true},
+        {{L"uninstall"}, true},
+        {{}, true}};
+    for (const auto& [args, makes] : rows) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        sim::Reset();
+        std::remove(path.c_str());
+        sim::SetRegistryString(HKEY_CURRENT_CONFIG, kConfigKeyPath, kLogPathValue, path);
+        RunEntry(args);
+        EXPECT_EQ(std::ifstream(path).good(), makes);
+    }
+    sim::Reset();
+    InitLog(); // off again for the tests that follow
+    std::remove(path.c_str());
 }
 
 // RedirectionGuard goes on where kernel32 offers its policy; older Windows (and Wine) refuse the

@@ -60,6 +60,9 @@ protected:
 TEST_F(FaultSweepTest, Install) {
     Sweep(L"install", [] {},
           {
+              // The log's path unread: logging stays off, and nothing else changes.
+              {"RegOpenKeyExA", {0, L"Installing service\nService installed\n"}},
+              {"RegQueryValueExA", {0, L"Installing service\nService installed\n"}},
               {"GetModuleFileNameW",
                {-1, L"Installing service\nCouldn't get module file name: 5\n"
                     L"Couldn't install service: 5\n"}},
@@ -91,6 +94,12 @@ TEST_F(FaultSweepTest, UninstallOfARunningService) {
               sim::SetStopPendingQueries(kServiceName, 1);
           },
           {
+              {"RegOpenKeyExA",
+               {0, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
+                   L"Service uninstalled\n"}},
+              {"RegQueryValueExA",
+               {0, L"Uninstalling service\nStoping service HingeflowService\nService stopped\n"
+                   L"Service uninstalled\n"}},
               {"OpenSCManagerW",
                {-1, L"Uninstalling service\nCouldn't open service control manager: 5\n"
                     L"Couldn't uninstall service: 5\n"}},

@@ -8,6 +8,7 @@
 #include "platform/sim/scm_database_control.h"
 #include "platform/sim/security_control.h"
 #include "platform/sim/setupapi_control.h"
+#include "service/status.h"
 #include "tests/executable/entry_runner.h"
 #include "tests/support/sim_test.h"
 #include "trigger/slate_mode.h"
@@ -242,6 +243,12 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
              "\", where the service would not log: its folder does not exist, and the service "
              "never makes one\n",
          R"j("wouldLog": false)j"},
+        {"log folder unopenable",
+         [&] {
+             Config(kLogPathValue, folder + "hingeflow.log");
+             sim::FailCall("CreateFileA", 1);
+         },
+         "where the service would not log: the folder cannot be opened (error 5)\n", ""},
         {"log folder writable by users",
          [&] {
              Config(kLogPathValue, folder + "hingeflow.log");
@@ -345,6 +352,114 @@ TEST_F(StatusTest, SaysWhyWhatItCannotReadAndStillEndsWithZero) {
         const std::string json = Status({L"--json"});
         EXPECT_NE(json.find(c.json), std::string::npos) << json;
         EXPECT_EQ(sim::OpenHandleCount(), 0);
+    }
+}
+
+// Each state, start type, value, trigger, verdict and unreadable read that no machine above
+// shows, said in plain words and in JSON.
+TEST_F(StatusTest, EveryStateVerdictAndUnreadableReadIsSaid) {
+    const auto base = [] {
+        StatusFacts facts;
+        facts.executable = L"C:\\hingeflow.exe";
+        facts.service = {L"HingeflowService",      true, {},   true,
+                         SERVICE_RUNNING,          {},   true, SERVICE_AUTO_START,
+                         L"\"C:\\hingeflow.exe\"", {}};
+        facts.slateMode.value = 1;
+        facts.log.wouldLog = true;
+        DeviceFacts keyboard;
+        keyboard.verdict = CensusVerdict::CountedByDescription;
+        facts.devices.push_back(keyboard);
+        return facts;
+    };
+    const StatusProblem denied = {"it cannot be read", ERROR_ACCESS_DENIED};
+    const auto unreadable = [](CensusStep step) {
+        return [step](StatusFacts& f) {
+            f.devices[0].verdict = CensusVerdict::Unreadable;
+            f.devices[0].failedStep = step;
+            f.devices[0].error = ERROR_ACCESS_DENIED;
+        };
+    };
+    const auto config = [](ConfigFailure failure, LSTATUS status) {
+        return [=](StatusFacts& f) {
+            f.builtInKeyboardNumber.problem = {failure, status, REG_NONE};
+        };
+    };
+    const auto service = [](DWORD state, DWORD startType) {
+        return [=](StatusFacts& f) { f.service.state = state, f.service.startType = startType; };
+    };
+    using Slate = SlateModeReading;
+    const auto slate = [](Slate reading) { return [=](StatusFacts& f) { f.slateMode = reading; }; };
+    const struct {
+        std::function<void(StatusFacts&)> change;
+        std::string text;
+        std::string json;
+    } rows[] = {
+        {service(SERVICE_START_PENDING, 0), "installed, starting\n  start type: boot\n",
+         R"("state": "starting")"},
+        {service(SERVICE_STOP_PENDING, 1), "installed, stopping\n  start type: system\n",
+         R"("startType": "system")"},
+        {service(SERVICE_CONTINUE_PENDING, 3), "installed, continuing\n  start type: manual\n",
+         R"("state": "continuing")"},
+        {service(SERVICE_PAUSE_PENDING, 4), "installed, pausing\n  start type: disabled\n",
+         R"("startType": "disabled")"},
+        {service(SERVICE_PAUSED, 9), "installed, paused\n  start type: start type 9\n",
+         R"("state": "paused")"},
+        {[](StatusFacts& f) { f.service.state = 42, f.service.imagePath = L"C:\\hingeflow.exf"; },
+         "installed, state 42\n", R"("imageIsThisExecutable": false)"},
+        {[&](StatusFacts& f) { f.service.configKnown = false, f.service.configProblem = denied; },
+         "installed, running\n  it cannot be read (error 5)\n", R"("startType": null)"},
+        {[&](StatusFacts& f) { f.executableProblem = denied; },
+         "hingeflow 1.0.0, it cannot be read (error 5)\n", R"("executable": null)"},
+        {slate({Slate::Failure::None, 0, REG_DWORD, 10}),
+         "the passing value of a forced switch to laptop mode", R"("value": 10)"},
+        {slate({Slate::Failure::None, 0, REG_DWORD, 7}), "7, not a value hingeflow writes", ""},
+        {slate({Slate::Failure::WrongType, 0, REG_QWORD, 0}), "it is REG_QWORD, not REG_DWORD",
+         R"("problem": "it is REG_QWORD, not REG_DWORD")"},
+        {slate({Slate::Failure::WrongType, 0, 99, 0}), "it is type 99, not REG_DWORD", ""},
+        {slate({Slate::Failure::OpenKey, 5, 0, 0}), "its key cannot be opened (error 5)",
+         R"("error": 5)"},
+        {slate({Slate::Failure::QueryValue, 5, 0, 0}),
+         "ConvertibleSlateMode cannot be read: it cannot be read (error 5)", ""},
+        {[](StatusFacts& f) { f.triggerDevice.text = "mouse"; }, "\"mouse\", the mouse trigger",
+         R"("trigger": "mouse")"},
+        {config(ConfigFailure::QueryValue, 5), "it cannot be queried (error 5), so 0", ""},
+        {config(ConfigFailure::QueryData, 5),
+         "BuiltInHIDKeyboardNumber: it cannot be read (error 5)", ""},
+        {config(ConfigFailure::QueryData, ERROR_MORE_DATA),
+         "stored in more than 4 bytes (error 234)", ""},
+        {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::VendorDriver; },
+         "a vendor's driver", R"("verdict": "vendorDriver")"},
+        {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::CountedAsStandardDriver; },
+         "its own standard HID keyboard driver", R"("verdict": "standardDriver")"},
+        {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::NotHid; },
+         "not counted: not a HID device", R"("verdict": "notHid")"},
+        {unreadable(CensusStep::Enumeration), "its interface cannot be read (error 5)",
+         R"("unreadable": "interface")"},
+        {unreadable(CensusStep::InterfaceDetail), "its interface detail cannot be read",
+         R"("unreadable": "interfaceDetail")"},
+        {unreadable(CensusStep::Description), "its description cannot be read",
+         R"("unreadable": "description")"},
+        {unreadable(CensusStep::MatchingDeviceId),
+         "its matching device ID cannot be read (error 5)", R"("unreadable": "matchingDeviceId")"},
+        {unreadable(CensusStep::InfName), "its INF name cannot be read (error 5)",
+         R"("unreadable": "infName")"},
+        {unreadable(CensusStep::None), "its data cannot be read (error 5)",
+         R"("unreadable": "none")"},
+        {[](StatusFacts& f) { f.devices[0].description = L"tab\tand\rreturn"; },
+         "\"tab\\u0009and\\u000dreturn\"", R"("description": "tab\tand\rreturn")"},
+        {[&](StatusFacts& f) {
+             f.mouseListing = {"the interfaces cannot be listed", 8};
+         },
+         "  mouse: the interfaces cannot be listed (error 8)\n", R"("error": 8)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        StatusFacts facts = base();
+        row.change(facts);
+        const std::string text = StatusText(facts);
+        const std::string json = StatusJson(facts);
+        EXPECT_NE(text.find(row.text), std::string::npos) << text;
+        EXPECT_NE(json.find(row.json), std::string::npos) << json;
     }
 }
 

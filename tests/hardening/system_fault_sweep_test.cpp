@@ -41,6 +41,8 @@ struct Operation {
     std::function<void()> seed;
     std::function<std::string()> run;
     std::function<Expectation(const sim::Call& failed)> expect;
+    // The run decides on the log first (InitLog), as the roles that log do.
+    bool startsLog = false;
 };
 
 bool Has(const std::string& text, const std::string& part) {
@@ -184,7 +186,8 @@ std::vector<Operation> Operations() {
                                                                    : "create service";
              return Expectation{"-1",
                                 {"C:Couldn't " + step + ": 5", "C:Couldn't install service: 5"}};
-         }},
+         },
+         true},
         // Whatever it cannot read, status says so and ends with 0, having changed nothing.
         {"status",
          [] {
@@ -201,6 +204,9 @@ std::vector<Operation> Operations() {
              // The log's check opens the folder and file that exist, creating nothing.
              for (const std::string& open : sim::CallsTo("CreateFileA")) {
                  changes += Has(open, ", 3, ") ? 0 : 1;
+             }
+             for (const std::string& open : sim::CallsTo("NtCreateFile")) {
+                 changes += Has(open, ", 0x3, 1, ") ? 0 : 1;
              }
              return std::to_string(exitCode) + " " + std::to_string(changes) + " changes";
          },
@@ -221,7 +227,8 @@ std::vector<Operation> Operations() {
                  return Expectation{"-1", {"C:Failed to delete the service: 5"}};
              }
              return Expectation{"0", {"C:Service uninstalled", "V:service uninstalled"}};
-         }},
+         },
+         true},
         {"log start-up", [] {},
          [] {
              InitLog();
@@ -339,7 +346,8 @@ std::vector<Operation> Operations() {
              // A failed report of the final state leaves the last one that got through.
              const bool lastReport = c.op == "SetServiceStatus" && Has(c.args, " 1 ");
              return Expectation{lastReport ? "0 3" : "0 1", RegistryLines(c)};
-         }},
+         },
+         true},
     };
 }
 
@@ -352,6 +360,15 @@ TEST_F(SystemFaultSweep, EveryFailedCallGivesItsOutcomeAndLeavesNothingOpen) {
         std::string completeResult;
         std::vector<std::string> completeLog;
         std::vector<std::string> completeConsole;
+        std::size_t startUpCalls = 0;
+        if (operation.startsLog) {
+            sim::Reset();
+            operation.seed();
+            LogCapture log;
+            sim::ClearJournal();
+            InitLog();
+            startUpCalls = static_cast<std::size_t>(sim::FaultableCallCount());
+        }
         {
             sim::Reset();
             operation.seed();
@@ -384,6 +401,13 @@ TEST_F(SystemFaultSweep, EveryFailedCallGivesItsOutcomeAndLeavesNothingOpen) {
             EXPECT_EQ(sim::FaultsFired(), 1);
             EXPECT_EQ(sim::OpenHandleCount(), 0);
             EXPECT_LE(sim::ReportedEvents().size(), 1u);
+            // The start-up's decision on the log failed: logging stays off, nothing else changes.
+            if (nth <= startUpCalls) {
+                EXPECT_EQ(result, completeResult);
+                EXPECT_TRUE(logged.empty()) << ::testing::PrintToString(logged);
+                EXPECT_EQ(ConsoleLines(), completeConsole);
+                continue;
+            }
             // status checks the log path as the service would: a failure there is its verdict.
             if (IsLogCall(failed) && operation.name != "log start-up" &&
                 operation.name != "status") {

@@ -3,6 +3,8 @@
 #include "config/diagnostic_log.h"
 #include "config/event_messages.h"
 #include "config/log_file_check.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/security_control.h"
 #include "platform/sim/service_runtime_control.h"
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -34,6 +37,24 @@ std::string ReadFile(const std::string& path) {
 
 bool Exists(const std::string& path) {
     return std::ifstream(path).good();
+}
+
+using Bytes = std::vector<BYTE>;
+const Bytes kSystemSid = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+// S-1-5-32-545 as its count says, its last sub-authority missing.
+const Bytes kCutSid = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0};
+
+// An allow entry of `type` with full control and `rest` after the mask; its size as it is.
+Bytes Entry(BYTE type, const Bytes& rest) {
+    Bytes entry = {type, 0, BYTE(8 + rest.size()), 0, 0xFF, 0x01, 0x1F, 0};
+    entry.insert(entry.end(), rest.begin(), rest.end());
+    return entry;
+}
+
+Bytes List(BYTE revision, const Bytes& entry) {
+    Bytes list = {revision, 0, BYTE(8 + entry.size()), 0, 1, 0, 0, 0};
+    list.insert(list.end(), entry.begin(), entry.end());
+    return list;
 }
 
 std::string LocalTimeNow() {
@@ -117,7 +138,7 @@ TEST_F(DiagnosticLog, StartUpSwitchesLoggingOnOnlyForAPathThatOpens) {
     EXPECT_FALSE(g_logEnabled) << "only REG_SZ names the log";
     EXPECT_FALSE(Exists(file));
 
-    sim::FailCall("CreateFileA", 2); // the folder opens, the file does not
+    sim::FailCall("NtCreateFile", 1); // the folder opens, the file does not
     StartWithPath(file);
     EXPECT_FALSE(g_logEnabled) << "a path that does not open leaves logging off";
 
@@ -144,7 +165,7 @@ TEST_F(DiagnosticLog, StartUpSwitchesLoggingOnOnlyForAPathThatOpens) {
 
 TEST_F(DiagnosticLog, LineThatCannotBeWrittenIsLostAndTheNextTriesAgain) {
     LogCapture log;
-    sim::FailCall("CreateFileA", 2);
+    sim::FailCall("NtCreateFile", 1);
     LogVerbose("lost");
     LogVerbose("kept");
     EXPECT_EQ(log.Entries(), std::vector<std::string>{"V:kept"});
@@ -203,6 +224,29 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
             return folder + "/log.txt";
         };
     };
+    const auto raw = [](std::optional<Bytes> owner, std::optional<Bytes> dacl) {
+        return [=](const std::string& folder) {
+            sim::SetRawFileSecurity(folder, owner, dacl);
+            return folder + "/log.txt";
+        };
+    };
+    // A log file already there, owned and permitted as `sddl` says.
+    const auto existing = [](const std::string& sddl) {
+        return [sddl](const std::string& folder) {
+            std::ofstream(folder + "/log.txt") << "";
+            sim::SetFileSecurity(folder + "/log.txt", sddl);
+            return folder + "/log.txt";
+        };
+    };
+    // Fails `op` whenever it is called, with Users owning the folder or allowed to write there.
+    const auto failing = [](const char* op, const char* sddl = "O:BUD:(A;;FA;;;SY)") {
+        return [op, sddl](const std::string& folder) {
+            sim::FailCall(op, 1, sim::kRepresentativeFault, true);
+            sim::SetFileSecurity(folder, sddl);
+            return folder + "/log.txt";
+        };
+    };
+    const auto malformed = [&](const Bytes& dacl) { return raw(kSystemSid, dacl); };
     std::vector<Row> rows = {
         {"the package's folder", secured(sim::kDefaultFileSecurity), LogFileVerdict::Sound, ""},
         {"Wine's folder, owned by this process's user",
@@ -227,6 +271,93 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
          "the folder is owned by S-1-5-21-1-2-3-1002, not by an administrator"},
         {"no access list", secured("O:SYD:NO_ACCESS_CONTROL"), LogFileVerdict::Refused,
          "the folder has no access list, so anyone may write to it"},
+        {"no owner", raw(std::nullopt, std::nullopt), LogFileVerdict::Refused,
+         "the folder has no owner"},
+        {"an owner of another revision", raw(Bytes{2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}, Bytes{}),
+         LogFileVerdict::Refused, "the folder has no owner"},
+        {"an access list of revision 9", malformed(List(9, Entry(0, kSystemSid))),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
+        {"a SID longer than its entry", malformed(List(2, Entry(9, kCutSid))),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
+        {"an entry too short for a SID", malformed(List(2, Entry(9, {}))), LogFileVerdict::Refused,
+         "the folder's access list is malformed"},
+        {"an entry's SID of revision 2",
+         malformed(List(2, Entry(9, {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}))),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
+        {"an object entry too short for its flags", malformed(List(4, {0xB, 0, 8, 0, 0, 0, 0, 0})),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
+        {"an object entry too short for its object types",
+         malformed(List(4, Entry(5, {3, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}))),
+         LogFileVerdict::Refused, "the folder's access list is malformed"},
+        {"new files given to Users", secured("O:SYD:(A;;FA;;;SY)(A;OIIO;FW;;;BU)"),
+         LogFileVerdict::Refused,
+         "new files in the folder are writable by users other than administrators (S-1-5-32-545)"},
+        {"the process's user unknown", failing("OpenProcessToken"), LogFileVerdict::Refused,
+         "the process's user cannot be read (error 5)"},
+        {"the process's token unreadable", failing("GetTokenInformation", "O:SYD:(A;;FA;;;BU)"),
+         LogFileVerdict::Refused, "the process's user cannot be read (error 5)"},
+        {"TrustedInstaller unknown", failing("ConvertStringSidToSidA"), LogFileVerdict::Refused,
+         "TrustedInstaller's SID cannot be made (error 8)"},
+        {"a SID that cannot be shown", failing("ConvertSidToStringSidA"), LogFileVerdict::Refused,
+         "the folder is owned by an account whose SID cannot be shown, not by an administrator"},
+        {"the folder's location unknown", failing("GetLongPathNameA"), LogFileVerdict::Refused,
+         "the folder's location cannot be read (error 5)"},
+        {"a file at the folder's name",
+         [](const std::string& folder) {
+             std::ofstream(folder + "/file") << "";
+             return folder + "/file/log.txt";
+         },
+         LogFileVerdict::Refused, "the folder is not a folder"},
+        {"a junction two levels above the log",
+         [&](const std::string&) {
+             fs::create_directories(dir_ + "/windows/logs");
+             fs::create_directory_symlink(dir_ + "/windows", dir_ + "/data");
+             return dir_ + "/data/logs/log.txt";
+         },
+         LogFileVerdict::Refused, "a folder above the log is a junction or another reparse point"},
+        {"the folders above changed while the folder was checked",
+         [&](const std::string& folder) {
+             // Led elsewhere while the folder opens, and back before its folders are looked at.
+             sim::SetCreateFileHook([folder](const std::string& opened) {
+                 if (opened == folder + "/sub") {
+                     fs::rename(folder, folder + "-real");
+                     fs::create_directory_symlink(folder + "-real", folder);
+                 } else if (opened == folder && fs::is_symlink(folder)) {
+                     fs::remove(folder);
+                     fs::rename(folder + "-real", folder);
+                 }
+             });
+             fs::create_directory(folder + "/sub");
+             return folder + "/sub/log.txt";
+         },
+         LogFileVerdict::Refused, "the folder is not where the path says"},
+        {"a log file Users may write", existing("O:SYD:(A;;FA;;;SY)(A;;FW;;;BU)"),
+         LogFileVerdict::Refused,
+         "the file is writable by users other than administrators (S-1-5-32-545)"},
+        {"a log file Users own", existing("O:BUD:(A;;FA;;;SY)"), LogFileVerdict::Refused,
+         "the file is owned by S-1-5-32-545, not by an administrator"},
+        {"the folder held while the file opens",
+         [](const std::string& folder) {
+             sim::SetCreateFileHook([folder](const std::string& opened) {
+                 if (opened == folder + "/log.txt" && g_logEnabled) {
+                     EXPECT_EQ(CreateFileA(folder.c_str(), DELETE, 7, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+                               INVALID_HANDLE_VALUE);
+                     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+                 }
+             });
+             return folder + "/log.txt";
+         },
+         LogFileVerdict::Sound, ""},
+        {"a path too long once made full",
+         [](const std::string&) {
+             std::string path;
+             while (path.size() < 2040) {
+                 path += "d/";
+             }
+             return path + "log.txt";
+         },
+         LogFileVerdict::Refused, "the path is too long"},
         {"Everyone through a callback entry", secured("O:SYD:(A;;FA;;;SY)(XA;;FW;;;WD)"),
          LogFileVerdict::Refused,
          "the folder is writable by users other than administrators (S-1-1-0)"},
@@ -288,8 +419,8 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         sim::Reset();
-        fs::remove_all(dir_ + "/logs");
-        fs::remove_all(dir_ + "/logs-link");
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
         { std::ofstream(victim) << "victim\n"; }
         ASSERT_TRUE(fs::create_directory(dir_ + "/logs"));
         const std::string path = row.arrange(dir_ + "/logs");
@@ -304,6 +435,10 @@ TEST_F(DiagnosticLog, PathsNotSafeToWriteAsSystemAreRefusedWithTheirReason) {
         LogVerbose("written");
         EXPECT_EQ(g_logEnabled, row.verdict == LogFileVerdict::Sound);
         EXPECT_EQ(ReadFile(victim), "victim\n");
+        if (row.verdict != LogFileVerdict::Sound) {
+            EXPECT_EQ(fs::exists(fs::symlink_status(path)), existed)
+                << "a refused path made a file";
+        }
         const std::vector<sim::ReportedEvent> events = sim::ReportedEvents();
         if (row.verdict == LogFileVerdict::Refused) {
             ASSERT_EQ(events.size(), 1u);

@@ -49,13 +49,20 @@ std::vector<std::string> LogCapture::Entries() const {
 }
 
 bool IsLogCall(const sim::Call& call) {
-    static const char* const kOps[] = {"CreateFileA",
+    // The faultable ones, and the first of each line's check.
+    static const char* const kOps[] = {"GetFullPathNameA",
+                                       "CreateFileA",
                                        "GetFileType",
                                        "GetFileInformationByHandleEx",
+                                       "GetLongPathNameA",
                                        "GetFinalPathNameByHandleA",
                                        "GetSecurityInfo",
+                                       "ConvertSidToStringSidA",
+                                       "ConvertStringSidToSidA",
                                        "OpenProcessToken",
                                        "GetTokenInformation",
+                                       "MultiByteToWideChar",
+                                       "NtCreateFile",
                                        "OpenLogStream"};
     return std::any_of(std::begin(kOps), std::end(kOps),
                        [&](const char* op) { return call.op == op; });
