@@ -424,7 +424,7 @@ TEST_F(StatusTest, EveryStateVerdictAndUnreadableReadIsSaid) {
          R"("trigger": "mouse")"},
         {config(ConfigFailure::QueryValue, 5), "it cannot be queried (error 5), so 0", ""},
         {config(ConfigFailure::QueryData, 5),
-         "BuiltInHIDKeyboardNumber: it cannot be read (error 5)", ""},
+         "BuiltInHIDKeyboardNumber (default): it cannot be read (error 5)", ""},
         {config(ConfigFailure::QueryData, ERROR_MORE_DATA),
          "stored in more than 4 bytes (error 234)", ""},
         {[](StatusFacts& f) { f.devices[0].verdict = CensusVerdict::VendorDriver; },
