@@ -74,4 +74,20 @@ std::vector<DeviceNotificationRecord> DeviceNotificationRegistrations();
 // registration: the place to hold onStart while a control is delivered.
 void SetDeviceNotificationHook(std::function<void(HDEVNOTIFY)> hook);
 
+// --- Power --------------------------------------------------------------------------------
+struct PowerNotificationRecord {
+    HPOWERNOTIFY handle = nullptr;
+    HANDLE recipient = nullptr;
+    GUID setting{};
+    bool live = false; // not yet unregistered
+};
+// Every successful RegisterPowerSettingNotification since Reset, in order.
+std::vector<PowerNotificationRecord> PowerNotificationRegistrations();
+// Whether CallNtPowerInformation reports SYSTEM_POWER_CAPABILITIES.AoAc; false after Reset.
+void SetModernStandby(bool present);
+// The console display state (0 off, 1 on, 2 dimmed; 1 after Reset). A change is sent, as Windows
+// sends it, to every live registration for it: a power-setting event, queued like any control.
+// A registration is sent the current state at once.
+void SetDisplayState(DWORD state);
+
 } // namespace sim

@@ -25,9 +25,10 @@ wait_until_gone() {
 
 echo "== install"
 run_exe "$exe" install
-# Wine has no required privileges (124): one line says so, and the installation stands.
+# Wine has no required privileges and keeps no failure actions for a stop with an error (124):
+# a line says so for each, and the installation stands.
 check "prints the install lines" \
-  equals $'Installing service\nCouldn\'t set required privileges: 124\nService installed' "$OUT"
+  equals $'Installing service\nCouldn\'t set required privileges: 124\nCouldn\'t set failure actions for a stop with an error: 124\nService installed' "$OUT"
 check "exits with 0" equals 0 "$RC"
 check "registers the quoted path" \
   equals '"C:\Program Files\hingeflow e2e\hingeflow.exe"' "$(reg_value "$SERVICE_KEY" ImagePath)"

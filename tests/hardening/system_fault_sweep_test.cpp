@@ -165,10 +165,11 @@ std::vector<Operation> Operations() {
         {"install", [] {}, [] { return std::to_string(RunEntry({L"install"})); },
          [](const sim::Call& c) {
              if (c.op == "ChangeServiceConfig2W") {
-                 const std::string setting = Has(c.args, "SeChangeNotifyPrivilege")
-                                                 ? "required privileges"
-                                             : Has(c.args, "reset=") ? "failure actions"
-                                                                     : "description";
+                 const std::string setting =
+                     Has(c.args, "SeChangeNotifyPrivilege") ? "required privileges"
+                     : Has(c.args, "reset=")                ? "failure actions"
+                     : Has(c.args, "flag=") ? "failure actions for a stop with an error"
+                                            : "description";
                  return Expectation{"0",
                                     {"C:Couldn't set " + setting + ": 5", "C:Service installed",
                                      "V:service installed"}};
@@ -193,9 +194,8 @@ std::vector<Operation> Operations() {
          [] {
              const int exitCode = RunEntry({L"status", L"--json"});
              int changes = 0;
-             for (const char* write :
-                  {"RegSetValueExA", "RegSetValueExW", "RegCreateKeyExW", "RegDeleteTreeW",
-                   "ControlService"}) {
+             for (const char* write : {"RegSetValueExA", "RegSetValueExW", "RegCreateKeyExW",
+                                       "RegDeleteTreeW", "ControlService"}) {
                  changes += sim::CountCalls(write);
              }
              // The log's check opens the folder and file that exist, creating nothing.
