@@ -44,6 +44,10 @@ int ServiceControlsDelivered();
 // ten seconds without.
 bool WaitForServiceControlsDelivered(int count);
 
+// Waits, outside any simulator lock, until the last session's service-main has returned; false
+// after ten seconds without.
+bool WaitForServiceMainToReturn();
+
 // Every record SetServiceStatus accepted, in order, across sessions since Reset.
 std::vector<SERVICE_STATUS> ReportedStatuses();
 std::vector<DWORD> ReportedStates(); // dwCurrentState of each

@@ -594,6 +594,12 @@ bool WaitForServiceControlsDelivered(int count) {
                               [&] { return Rt().delivered >= count; });
 }
 
+bool WaitForServiceMainToReturn() {
+    Lock lock(core::Mutex());
+    return Changed().wait_for(lock, std::chrono::seconds(10),
+                              [] { return Rt().serviceMainsRunning == 0; });
+}
+
 std::vector<SERVICE_STATUS> ReportedStatuses() {
     Lock lock(core::Mutex());
     return Rt().statuses;
