@@ -11,6 +11,7 @@
 #include "trigger/hingeflow_service.h"
 #include "trigger/slate_mode.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -104,14 +105,14 @@ std::vector<BYTE> PowerSetting(FuzzedDataProvider& in) {
     GUID setting = power_setting::kConsoleDisplayState;
     if (in.ConsumeBool()) {
         const std::vector<BYTE> bytes = in.ConsumeBytes<BYTE>(sizeof setting);
-        std::memcpy(&setting, bytes.data(), bytes.size());
+        std::copy(bytes.begin(), bytes.end(), reinterpret_cast<BYTE*>(&setting));
     }
     const DWORD length = in.ConsumeIntegralInRange<DWORD>(0, 8);
     std::vector<BYTE> record(power_setting::kSettingDataOffset + length, 0);
     std::memcpy(record.data(), &setting, sizeof setting);
     std::memcpy(record.data() + sizeof setting, &length, sizeof length);
     const std::vector<BYTE> data = in.ConsumeBytes<BYTE>(length);
-    std::memcpy(record.data() + power_setting::kSettingDataOffset, data.data(), data.size());
+    std::copy(data.begin(), data.end(), record.begin() + power_setting::kSettingDataOffset);
     if (length == sizeof(DWORD) && in.ConsumeBool()) {
         const DWORD state = in.ConsumeIntegralInRange<DWORD>(0, 2); // one Windows sends
         std::memcpy(record.data() + power_setting::kSettingDataOffset, &state, sizeof state);

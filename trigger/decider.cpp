@@ -1,10 +1,10 @@
+// The decider's thread, and the one decision it takes for everything posted while it settled.
 #include "trigger/decider.h"
 
 #include "config/diagnostic_log.h"
 #include "trigger/presence_check.h"
 #include "trigger/slate_mode.h"
 
-#include <system_error>
 #include <utility>
 
 Decider::~Decider() {
@@ -29,7 +29,8 @@ bool Decider::Start() {
     decidedEvent = std::move(done);
     try {
         thread = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
+    } catch (...) {
+        // The run-time says neither which Windows error it met nor whether it was memory.
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
