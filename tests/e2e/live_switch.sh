@@ -121,8 +121,8 @@ check "detached: tablet mode on the keyboard's removal alone" \
   matches "0x0|V:DBT_DEVICEREMOVECOMPLETE: keyboard interface"$'\n'"*V:enter tablet mode: 1" \
   "$EVENT"
 
-# Six more USB devices, 100 to 300 ms apart, the keyboard among them after 350 ms; all going at
-# once on removal.
+# Six more USB devices, 100 to 300 ms apart, the keyboard among them after 350 ms; all going
+# together on removal, the keyboard last.
 echo "== a dock"
 set_slate_mode 1
 act 8 plug 350 dock 6

@@ -187,9 +187,10 @@ int Plug(DWORD keyboardDelayMs, bool usbInterface, DWORD dockDevices = 0) {
     return 0;
 }
 
-// The keyboard and every other device of its dock, one right after another.
+// Every other device of a dock, then the keyboard, one right after another: however far apart
+// Wine delivers their removals, only the keyboard's leaves no external input.
 int Unplug() {
-    for (DWORD number = 0; number <= kMaxDockDevices; ++number) {
+    for (DWORD number = kMaxDockDevices + 1; number-- > 0;) {
         UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
