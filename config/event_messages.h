@@ -18,5 +18,9 @@ constexpr WORD kCategoryCount = 2;
 constexpr DWORD kControlHandlerFailed = 0xC0000064; // error, event 100
 // %1 the configured log path, %2 why it was refused.
 constexpr DWORD kLogPathRefused = 0x80000065; // warning, event 101
+// %1 the service name, %2 what Windows refused, %3 the Windows error code in decimal.
+constexpr DWORD kCannotWatchDevices = 0xC000006E; // error, event 110
+// %1 the service name, %2 the classes it does not watch, %3 the Windows error code in decimal.
+constexpr DWORD kDevicesWatchedInPart = 0x8000006F; // warning, event 111
 
 } // namespace event_message

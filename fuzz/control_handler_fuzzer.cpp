@@ -1,14 +1,17 @@
 // The frame's control handler and the service's hooks under any sequence of control codes,
-// event types and event records. Each record lies in a buffer of exactly its own length, so the
-// address sanitizer reports any read beyond what the record holds, whatever its size field says.
+// event types and event records, while the decider decides on its own thread. Each record lies
+// in a buffer of exactly its own length, so the address sanitizer reports any read beyond what
+// the record holds, whatever its size field says.
 #include "config/config_values.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/device_interface_classes.h"
+#include "platform/power.h"
 #include "platform/sim/registry_control.h"
 #include "platform/sim/setupapi_control.h"
 #include "trigger/hingeflow_service.h"
 #include "trigger/slate_mode.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -29,7 +32,7 @@ DWORD EventType(FuzzedDataProvider& in) {
     static constexpr DWORD kTypes[] = {DBT_DEVICEARRIVAL,      DBT_DEVICEREMOVECOMPLETE,
                                        DBT_DEVNODES_CHANGED,   DBT_DEVICEQUERYREMOVE,
                                        PBT_APMRESUMEAUTOMATIC, PBT_APMSUSPEND,
-                                       PBT_APMRESUMESUSPEND};
+                                       PBT_APMRESUMESUSPEND,   PBT_POWERSETTINGCHANGE};
     return in.ConsumeBool() ? in.PickValueInArray(kTypes) : in.ConsumeIntegral<DWORD>();
 }
 
@@ -93,6 +96,38 @@ std::vector<BYTE> Record(FuzzedDataProvider& in) {
     return record;
 }
 
+// What Windows sends with PBT_POWERSETTINGCHANGE: a POWERBROADCAST_SETTING holding as many
+// bytes of data as its DataLength says, of the display state or another setting; or none.
+std::vector<BYTE> PowerSetting(FuzzedDataProvider& in) {
+    if (in.ConsumeBool()) {
+        return {};
+    }
+    GUID setting = power_setting::kConsoleDisplayState;
+    if (in.ConsumeBool()) {
+        const std::vector<BYTE> bytes = in.ConsumeBytes<BYTE>(sizeof setting);
+        std::copy(bytes.begin(), bytes.end(), reinterpret_cast<BYTE*>(&setting));
+    }
+    const DWORD length = in.ConsumeIntegralInRange<DWORD>(0, 8);
+    std::vector<BYTE> record(power_setting::kSettingDataOffset + length, 0);
+    std::memcpy(record.data(), &setting, sizeof setting);
+    std::memcpy(record.data() + sizeof setting, &length, sizeof length);
+    const std::vector<BYTE> data = in.ConsumeBytes<BYTE>(length);
+    std::copy(data.begin(), data.end(), record.begin() + power_setting::kSettingDataOffset);
+    if (length == sizeof(DWORD) && in.ConsumeBool()) {
+        const DWORD state = in.ConsumeIntegralInRange<DWORD>(0, 2); // one Windows sends
+        std::memcpy(record.data() + power_setting::kSettingDataOffset, &state, sizeof state);
+    }
+    return record;
+}
+
+// The record that comes with a control: a power setting's own for PBT_POWERSETTINGCHANGE, which
+// Windows always sends as one, a device record of any shape otherwise.
+std::vector<BYTE> RecordFor(DWORD control, DWORD eventType, FuzzedDataProvider& in) {
+    return control == SERVICE_CONTROL_POWEREVENT && eventType == PBT_POWERSETTINGCHANGE
+               ? PowerSetting(in)
+               : Record(in);
+}
+
 LPVOID Data(std::vector<BYTE>& record) {
     return record.empty() ? nullptr : record.data();
 }
@@ -128,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 2: {
                 const DWORD control = Control(in);
                 const DWORD eventType = EventType(in);
-                std::vector<BYTE> record = Record(in);
+                std::vector<BYTE> record = RecordFor(control, eventType, in);
                 fuzz::Check(ServiceBase::ControlHandler(control, eventType, Data(record),
                                                         Pointer(in)) == NO_ERROR,
                             "the handler answered a control with an error");
@@ -142,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             case 4: {
                 const DWORD eventType = EventType(in);
-                std::vector<BYTE> record = Record(in);
+                std::vector<BYTE> record = RecordFor(SERVICE_CONTROL_POWEREVENT, eventType, in);
                 service.onPowerEvent(eventType, Data(record));
                 break;
             }
@@ -159,7 +194,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 8:
-                ServiceBase::ServiceMain(0, nullptr);
+                if (in.ConsumeBool()) {
+                    ServiceBase::ServiceMain(0, nullptr);
+                } else {
+                    // The decider is started by onStart, or here; then its decisions are awaited.
+                    in.ConsumeBool() ? (void)service.StartDecider()
+                                     : (void)service.WaitUntilDecided();
+                }
                 break;
             default:
                 fuzz::ArmFaults(in);

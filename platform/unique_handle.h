@@ -4,11 +4,13 @@
 
 #include "platform/device_notification.h"
 #include "platform/event_log.h"
+#include "platform/power.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/services.h"
 #include "platform/setup_api.h"
+#include "platform/synchronization.h"
 
 template <typename Traits> class UniqueHandle {
 public:
@@ -82,6 +84,13 @@ struct DeviceNotificationTraits {
     static void Close(Handle h) { UnregisterDeviceNotification(h); }
 };
 
+struct PowerNotificationTraits {
+    using Handle = HPOWERNOTIFY;
+    static Handle Null() { return nullptr; }
+    static bool IsValid(Handle h) { return h != nullptr; }
+    static void Close(Handle h) { UnregisterPowerSettingNotification(h); }
+};
+
 struct EventSourceTraits {
     using Handle = HANDLE;
     static Handle Null() { return nullptr; }
@@ -89,7 +98,8 @@ struct EventSourceTraits {
     static void Close(Handle h) { DeregisterEventSource(h); }
 };
 
-// Files and tokens: CreateFileA fails with INVALID_HANDLE_VALUE, OpenProcessToken with null.
+// Files, tokens and events: CreateFileA fails with INVALID_HANDLE_VALUE, OpenProcessToken with
+// null.
 struct KernelObjectTraits {
     using Handle = HANDLE;
     static Handle Null() { return nullptr; }
@@ -109,6 +119,7 @@ using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueScmHandle = UniqueHandle<ScmHandleTraits>;
 using UniqueDeviceInfoSet = UniqueHandle<DeviceInfoSetTraits>;
 using UniqueDeviceNotification = UniqueHandle<DeviceNotificationTraits>;
+using UniquePowerNotification = UniqueHandle<PowerNotificationTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
 using UniqueKernelObject = UniqueHandle<KernelObjectTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;

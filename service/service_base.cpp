@@ -95,6 +95,10 @@ void WINAPI ServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
     }
     service->ReportStatus(SERVICE_START_PENDING);
     CallHook([&] { service->onStart(argc, argv); });
+    if (service->startFailure != 0) {
+        service->ReportStatus(SERVICE_STOPPED, service->startFailure);
+        return;
+    }
     service->ReportStatus(SERVICE_RUNNING);
 }
 
@@ -139,13 +143,20 @@ DWORD WINAPI ServiceBase::ControlHandler(DWORD control, DWORD eventType, LPVOID 
     return NO_ERROR;
 }
 
-void ServiceBase::ReportStatus(DWORD state) {
+void ServiceBase::FailStart(DWORD serviceSpecificExitCode) {
+    startFailure = serviceSpecificExitCode;
+}
+
+void ServiceBase::ReportStatus(DWORD state, DWORD serviceSpecificExitCode) {
     std::lock_guard<std::mutex> lock(reportLock);
     if (stoppedReported) {
         return;
     }
     status.dwCurrentState = state;
-    status.dwWin32ExitCode = NO_ERROR;
+    status.dwWin32ExitCode = serviceSpecificExitCode != 0
+                                 ? static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)
+                                 : static_cast<DWORD>(NO_ERROR);
+    status.dwServiceSpecificExitCode = serviceSpecificExitCode;
     status.dwWaitHint = 0;
     // A refused STOPPED leaves the SCM waiting for one, so only an accepted one ends reporting.
     if (SetServiceStatus(statusHandle, &status) != FALSE && state == SERVICE_STOPPED) {

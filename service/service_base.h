@@ -47,8 +47,12 @@ protected:
     virtual void OnSessionChange(DWORD /*eventType*/, LPVOID /*eventData*/) {}
 
     // Hands `state` to the SCM, unless SERVICE_STOPPED already went out: after that the SCM may
-    // end the process at any moment, and Windows forbids any further report.
-    void ReportStatus(DWORD state);
+    // end the process at any moment, and Windows forbids any further report. A service-specific
+    // exit code other than 0 goes out as ERROR_SERVICE_SPECIFIC_ERROR with that code.
+    void ReportStatus(DWORD state, DWORD serviceSpecificExitCode = 0);
+    // Called from onStart: once it returns, the service reports SERVICE_STOPPED with this code
+    // instead of SERVICE_RUNNING, so that the SCM counts a failure and its recovery acts.
+    void FailStart(DWORD serviceSpecificExitCode);
 
     std::wstring serviceName;
     std::wstring displayName;
@@ -70,6 +74,8 @@ private:
     std::mutex reportLock;
     bool stoppedReported = false;
     bool serviceMainRunning = false;
+    // Written and read on the service-main thread only.
+    DWORD startFailure = 0;
     std::condition_variable serviceMainReturned;
 };
 

@@ -73,6 +73,13 @@ void SetRecovery(SC_HANDLE service) {
                                             static_cast<DWORD>(std::size(actions)), actions};
     if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failureActions)) {
         PrintFailure(L"Couldn't set failure actions: %d\n");
+        return;
+    }
+    // A start that fails without a crash (every device notification refused, say) reports
+    // SERVICE_STOPPED with an error; the same restart actions must follow it.
+    SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
+    if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors)) {
+        PrintFailure(L"Couldn't set failure actions for a stop with an error: %d\n");
     }
 }
 

@@ -1,15 +1,18 @@
 // The concrete service. OnDeviceEvent and onPowerEvent may run while onStart is still running
-// on the other thread, so they touch no field of the object.
+// on the other thread, so they touch only the decider, which is ready before the first
+// registration, and the display state, which only they use.
 #include "trigger/hingeflow_service.h"
 
 #include "config/diagnostic_log.h"
+#include "config/event_messages.h"
 #include "platform/device_interface_classes.h"
-#include "trigger/presence_check.h"
-#include "trigger/slate_mode.h"
+#include "platform/event_log.h"
+#include "platform/power.h"
 
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -48,6 +51,9 @@ const char* InputClassOf(LPVOID eventData) {
     return nullptr;
 }
 
+constexpr DWORD kDisplayOff = 0;
+constexpr DWORD kDisplayDimmed = 2;
+
 } // namespace
 
 HingeflowService::HingeflowService()
@@ -72,7 +78,9 @@ bool HingeflowService::RegisterDeviceInterfaceNotification(SERVICE_STATUS_HANDLE
     filter->dbcc_name[0] = 0;
     handle.reset(RegisterDeviceNotificationW(recipient, filter, DEVICE_NOTIFY_SERVICE_HANDLE));
     if (!handle) {
+        const DWORD error = GetLastError();
         LogError("RegisterDeviceNotification failed");
+        SetLastError(error);
         return false;
     }
     return true;
@@ -83,33 +91,148 @@ HDEVNOTIFY HingeflowService::DeviceNotify() const {
     return deviceNotify.get();
 }
 
+HPOWERNOTIFY HingeflowService::DisplayNotify() const {
+    const std::lock_guard<std::mutex> lock(registrationLock);
+    return displayNotify.get();
+}
+
+bool HingeflowService::StartDecider() {
+    if (decider.Start()) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    LogError("the decider could not start: %d", static_cast<int>(error));
+    SetLastError(error);
+    return false;
+}
+
+bool HingeflowService::WaitUntilDecided(DWORD timeoutMs) {
+    return decider.WaitUntilDecided(timeoutMs);
+}
+
+void HingeflowService::ReportToEventLog(WORD type, DWORD eventId, const std::wstring& what,
+                                        DWORD error) const {
+    UniqueEventSource source(RegisterEventSourceW(nullptr, serviceName.c_str()));
+    if (!source) {
+        return;
+    }
+    const std::wstring code = std::to_wstring(error);
+    LPCWSTR strings[] = {serviceName.c_str(), what.c_str(), code.c_str()};
+    ReportEventW(source.get(), type, event_message::kCategoryService, eventId, nullptr, 3, 0,
+                 strings, nullptr);
+}
+
 // The registration call itself runs outside the lock: a device event may be delivered, and a
 // stop handled, before it returns. A registration that a stop overtook is released at once.
-void HingeflowService::Register(UniqueDeviceNotification& slot, DeviceKind kind) {
+HingeflowService::Registration HingeflowService::Register(UniqueDeviceNotification& slot,
+                                                          DeviceKind kind) {
     UniqueDeviceNotification held;
+    {
+        const std::lock_guard<std::mutex> lock(registrationLock);
+        if (stopped) {
+            return Registration::Overtaken;
+        }
+        held = std::move(slot);
+    }
+    const bool registered =
+        RegisterDeviceInterfaceNotification(statusHandle, held, GetDeviceInterfaceGuid(kind));
+    const DWORD error = GetLastError();
+    const std::lock_guard<std::mutex> lock(registrationLock);
+    // cppcheck-suppress knownConditionTrueFalse ; the control thread may have set it meanwhile
+    if (stopped) {
+        return Registration::Overtaken;
+    }
+    slot = std::move(held);
+    SetLastError(error);
+    return registered ? Registration::Held : Registration::Refused;
+}
+
+// Under Modern Standby a resume comes only when the machine really slept; the screen coming back
+// is the moment the user picks the machine up again.
+void HingeflowService::WatchDisplayState() {
+    SYSTEM_POWER_CAPABILITIES capabilities{};
+    // An NTSTATUS, which only the driver kit's headers name: 0 is success.
+    const LONG status = CallNtPowerInformation(SystemPowerCapabilities, nullptr, 0, &capabilities,
+                                               sizeof capabilities);
+    if (status != 0) {
+        LogError("display state not watched: CallNtPowerInformation failed: %#x",
+                 static_cast<unsigned>(status));
+        return;
+    }
+    if (!power_setting::HasModernStandby(capabilities)) {
+        LogVerbose("display state not watched: no Modern Standby");
+        return;
+    }
     {
         const std::lock_guard<std::mutex> lock(registrationLock);
         if (stopped) {
             return;
         }
-        held = std::move(slot);
     }
-    RegisterDeviceInterfaceNotification(statusHandle, held, GetDeviceInterfaceGuid(kind));
+    UniquePowerNotification held(RegisterPowerSettingNotification(
+        statusHandle, &power_setting::kConsoleDisplayState, DEVICE_NOTIFY_SERVICE_HANDLE));
+    if (!held) {
+        LogError("RegisterPowerSettingNotification failed: %d", static_cast<int>(GetLastError()));
+        return;
+    }
     const std::lock_guard<std::mutex> lock(registrationLock);
     // cppcheck-suppress knownConditionTrueFalse ; the control thread may have set it meanwhile
     if (!stopped) {
-        slot = std::move(held);
+        displayNotify = std::move(held);
     }
 }
 
 // A USB device's event may come before its keyboard can be counted; a keyboard or mouse
 // interface is enabled only once its driver has started, so its own arrival is the moment the
-// census is sure to see it, however late that is and whatever bus it came on.
+// census is sure to see it, however late that is and whatever bus it came on. The start itself
+// is decided too: Windows sends no arrival for what is attached already.
 void HingeflowService::onStart(DWORD /*argc*/, LPWSTR* /*argv*/) {
     LogVerbose("HingeflowService onStart");
-    Register(deviceNotify, kUsbDeviceKind);
-    Register(keyboardNotify, kKeyboardKind);
-    Register(mouseNotify, kMouseKind);
+    if (!StartDecider()) {
+        const DWORD error = GetLastError();
+        ReportToEventLog(EVENTLOG_ERROR_TYPE, event_message::kCannotWatchDevices,
+                         L"the thread that decides could not start", error);
+        FailStart(kExitNoDecider);
+        return;
+    }
+    const struct {
+        UniqueDeviceNotification& slot;
+        DeviceKind kind;
+        const wchar_t* what;
+    } watches[] = {{deviceNotify, kUsbDeviceKind, L"USB devices"},
+                   {keyboardNotify, kKeyboardKind, L"keyboards"},
+                   {mouseNotify, kMouseKind, L"mice"}};
+    std::wstring refused;
+    DWORD error = ERROR_SUCCESS;
+    int held = 0;
+    for (const auto& watch : watches) {
+        switch (Register(watch.slot, watch.kind)) {
+        case Registration::Held:
+            ++held;
+            break;
+        case Registration::Refused:
+            error = GetLastError();
+            refused += (refused.empty() ? L"" : L", ") + std::wstring(watch.what);
+            break;
+        case Registration::Overtaken:
+            return;
+        }
+    }
+    if (held == 0) {
+        // Reported as success, the service would never switch again and nothing would say so.
+        LogError("cannot watch devices: %d", static_cast<int>(error));
+        ReportToEventLog(EVENTLOG_ERROR_TYPE, event_message::kCannotWatchDevices,
+                         L"Windows refused every device notification registration", error);
+        decider.Stop();
+        FailStart(kExitCannotWatchDevices);
+        return;
+    }
+    if (!refused.empty()) {
+        ReportToEventLog(EVENTLOG_WARNING_TYPE, event_message::kDevicesWatchedInPart, refused,
+                         error);
+    }
+    WatchDisplayState();
+    decider.Post(DecisionEvent::Start);
 }
 
 void HingeflowService::OnStop() {
@@ -117,20 +240,26 @@ void HingeflowService::OnStop() {
     UniqueDeviceNotification usb;
     UniqueDeviceNotification keyboard;
     UniqueDeviceNotification mouse;
+    UniquePowerNotification display;
     {
         const std::lock_guard<std::mutex> lock(registrationLock);
         stopped = true;
         usb = std::move(deviceNotify);
         keyboard = std::move(keyboardNotify);
         mouse = std::move(mouseNotify);
+        display = std::move(displayNotify);
     }
+    // Before the frame reports STOPPED: nothing is written after it.
+    decider.Stop();
     usb.reset();
     keyboard.reset();
     mouse.reset();
+    display.reset();
 }
 
 void HingeflowService::OnShutdown() {
     LogVerbose("HingeflowService OnShutdown");
+    decider.Stop();
 }
 
 void HingeflowService::OnDeviceEvent(DWORD eventType, LPVOID eventData) {
@@ -143,18 +272,12 @@ void HingeflowService::OnDeviceEvent(DWORD eventType, LPVOID eventData) {
             LogVerbose("DBT_DEVICEARRIVAL: %s interface", inputClass);
             // Never forced: the device's USB arrival may have toggled already, and one attach
             // must toggle at most once. Over a stored 1 this write changes nothing.
-            if (IsExternalInputAttached()) {
-                const bool written = SetTabletMode(1, false);
-                LogVerbose("exit tablet mode: %d", written ? 1 : 0);
-            }
+            decider.Post(DecisionEvent::InputArrival);
             break;
         }
         LogVerbose("DBT_DEVICEARRIVAL");
         LogVerbose("event type: %d", static_cast<int>(eventType));
-        if (IsExternalInputAttached()) {
-            const bool written = SetTabletMode(1, true);
-            LogVerbose("exit tablet mode: %d", written ? 1 : 0);
-        }
+        decider.Post(DecisionEvent::UsbArrival);
         break;
     case DBT_DEVICEREMOVECOMPLETE:
         if (const char* inputClass = InputClassOf(eventData)) {
@@ -163,10 +286,7 @@ void HingeflowService::OnDeviceEvent(DWORD eventType, LPVOID eventData) {
             LogVerbose("DBT_DEVICEREMOVECOMPLETE");
             LogVerbose("event type: %d", static_cast<int>(eventType));
         }
-        if (!IsExternalInputAttached()) {
-            const bool written = SetTabletMode(0, false);
-            LogVerbose("enter tablet mode: %d", written ? 1 : 0);
-        }
+        decider.Post(DecisionEvent::Removal);
         break;
     default:
         LogVerbose("SERVICE_CONTROL_DEVICEEVENT unhandled: %04x", static_cast<unsigned>(eventType));
@@ -174,10 +294,48 @@ void HingeflowService::OnDeviceEvent(DWORD eventType, LPVOID eventData) {
     }
 }
 
-void HingeflowService::onPowerEvent(DWORD eventType, LPVOID /*eventData*/) {
+void HingeflowService::onPowerEvent(DWORD eventType, LPVOID eventData) {
     LogVerbose("onPowerEvent: %d", static_cast<int>(eventType));
-    if (eventType == PBT_APMRESUMEAUTOMATIC && IsExternalInputAttached()) {
-        const bool written = SetTabletMode(1, true);
-        LogVerbose("resume and exit tablet mode: %d", written ? 1 : 0);
+    if (eventType == PBT_APMRESUMEAUTOMATIC) {
+        decider.Post(DecisionEvent::Resume);
+    } else if (eventType == PBT_POWERSETTINGCHANGE) {
+        OnPowerSettingChange(eventData);
+    }
+}
+
+// The record is a POWERBROADCAST_SETTING: the setting's GUID, DataLength, then that many bytes.
+// Each field is read only once the ones before it say it is there.
+void HingeflowService::OnPowerSettingChange(LPVOID eventData) {
+    if (eventData == nullptr) {
+        LogVerbose("power setting ignored: no record");
+        return;
+    }
+    const auto* record = static_cast<const BYTE*>(eventData);
+    GUID setting{};
+    std::memcpy(&setting, record, sizeof setting);
+    if (!IsEqualGUID(setting, power_setting::kConsoleDisplayState)) {
+        LogVerbose("power setting ignored: not the console display state");
+        return;
+    }
+    DWORD length = 0;
+    std::memcpy(&length, record + offsetof(POWERBROADCAST_SETTING, DataLength), sizeof length);
+    if (length != sizeof(DWORD)) {
+        LogVerbose("power setting ignored: %u bytes of data, not 4", static_cast<unsigned>(length));
+        return;
+    }
+    DWORD state = 0;
+    std::memcpy(&state, record + power_setting::kSettingDataOffset, sizeof state);
+    if (state > kDisplayDimmed) {
+        LogVerbose("power setting ignored: display state %u", static_cast<unsigned>(state));
+        return;
+    }
+    LogVerbose("console display state: %u", static_cast<unsigned>(state));
+    // The first notification, sent at registration, only tells the state; on and dimmed are the
+    // same screen, a little darker.
+    const bool wake = displayState == kDisplayOff && state != kDisplayOff;
+    displayState = state;
+    if (wake) {
+        LogVerbose("display wake");
+        decider.Post(DecisionEvent::DisplayWake);
     }
 }

@@ -3,6 +3,7 @@
 #include "config/config_values.h"
 #include "config/diagnostic_log.h"
 #include "platform/process.h"
+#include "platform/synchronization.h"
 #include "trigger/input_census.h"
 
 namespace {
@@ -10,19 +11,24 @@ namespace {
 constexpr int kRetries = 3;
 constexpr DWORD kRetryPauseMs = 30;
 
+enum class Answer { Attached, NotAttached, Stopped };
+
 // `census(attempt)` takes one census and says whether it shows external input; attempt 0 is
-// the first, 1 to kRetries the retries, each after a pause.
-template <typename Census> bool WithRetries(Census census) {
+// the first, 1 to kRetries the retries, each after `pause(kRetryPauseMs)`, which answers false
+// when the check must end without an answer.
+template <typename Census, typename Pause> Answer WithRetries(Census census, Pause pause) {
     if (census(0)) {
-        return true;
+        return Answer::Attached;
     }
     for (int attempt = 1; attempt <= kRetries; ++attempt) {
-        Sleep(kRetryPauseMs);
+        if (!pause(kRetryPauseMs)) {
+            return Answer::Stopped;
+        }
         if (census(attempt)) {
-            return true;
+            return Answer::Attached;
         }
     }
-    return false;
+    return Answer::NotAttached;
 }
 
 } // namespace
@@ -81,7 +87,9 @@ bool ReadExternalDevicesOnly() {
     return ReadSettingDwordUnlessAbsent(kExternalDevicesOnlyValue) == 1;
 }
 
-bool IsExternalInputAttached() {
+namespace {
+
+template <typename Pause> Answer CheckExternalInput(Pause pause) {
     // In the mode the built-in keyboards are left out by their container, so their number is
     // neither read nor used.
     const bool externalOnly = ReadExternalDevicesOnly();
@@ -96,27 +104,54 @@ bool IsExternalInputAttached() {
 
     // Each trigger counts only the classes it looks at.
     if (trigger == Trigger::Mouse) {
-        return WithRetries([scope](int) {
-            return ShowsExternalInput(Trigger::Mouse, CountInputDevices(kMouseKind, scope), 0, 0);
-        });
+        return WithRetries(
+            [scope](int) {
+                return ShowsExternalInput(Trigger::Mouse, CountInputDevices(kMouseKind, scope), 0,
+                                          0);
+            },
+            pause);
     }
     if (trigger == Trigger::Keyboard) {
-        return WithRetries([builtIn, scope](int) {
-            return ShowsExternalInput(Trigger::Keyboard, 0, CountInputDevices(kKeyboardKind, scope),
-                                      builtIn);
-        });
+        return WithRetries(
+            [builtIn, scope](int) {
+                return ShowsExternalInput(Trigger::Keyboard, 0,
+                                          CountInputDevices(kKeyboardKind, scope), builtIn);
+            },
+            pause);
     }
-    return WithRetries([builtIn, scope](int attempt) {
-        const std::int32_t mice = CountInputDevices(kMouseKind, scope);
-        const std::int32_t keyboards = CountInputDevices(kKeyboardKind, scope);
-        const bool attached = ShowsExternalInput(Trigger::Combined, mice, keyboards, builtIn);
-        if (attempt == 0) {
-            LogVerbose("mouse number: %d, keyboard number: %d", static_cast<int>(mice),
-                       static_cast<int>(keyboards));
-        } else if (attached) {
-            LogVerbose("mouse number: %d, keyboard number: %d, loop: %d", static_cast<int>(mice),
-                       static_cast<int>(keyboards), attempt);
-        }
-        return attached;
+    return WithRetries(
+        [builtIn, scope](int attempt) {
+            const std::int32_t mice = CountInputDevices(kMouseKind, scope);
+            const std::int32_t keyboards = CountInputDevices(kKeyboardKind, scope);
+            const bool attached = ShowsExternalInput(Trigger::Combined, mice, keyboards, builtIn);
+            if (attempt == 0) {
+                LogVerbose("mouse number: %d, keyboard number: %d", static_cast<int>(mice),
+                           static_cast<int>(keyboards));
+            } else if (attached) {
+                LogVerbose("mouse number: %d, keyboard number: %d, loop: %d",
+                           static_cast<int>(mice), static_cast<int>(keyboards), attempt);
+            }
+            return attached;
+        },
+        pause);
+}
+
+} // namespace
+
+bool IsExternalInputAttached() {
+    return CheckExternalInput([](DWORD pauseMs) {
+               Sleep(pauseMs);
+               return true;
+           }) == Answer::Attached;
+}
+
+std::optional<bool> IsExternalInputAttached(HANDLE stopEvent) {
+    // A wait that fails ends the check too: retries without their pauses would answer too soon.
+    const Answer answer = CheckExternalInput([stopEvent](DWORD pauseMs) {
+        return WaitForSingleObject(stopEvent, pauseMs) == WAIT_TIMEOUT;
     });
+    if (answer == Answer::Stopped) {
+        return std::nullopt;
+    }
+    return answer == Answer::Attached;
 }

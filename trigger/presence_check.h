@@ -5,6 +5,7 @@
 #include "platform/windows_base.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // BuiltInHIDKeyboardNumber as a signed number; anything below 1 becomes 0.
@@ -15,6 +16,9 @@ std::string ReadTriggerDevice();
 bool ReadExternalDevicesOnly();
 // Takes a census, and after a negative one retries up to 3 times, 30 ms apart.
 bool IsExternalInputAttached();
+// The same, its pauses being waits on `stopEvent`: none when that event is signalled before the
+// check has answered, at the latest at the end of the pause it interrupts.
+std::optional<bool> IsExternalInputAttached(HANDLE stopEvent);
 
 // --- The rules of the check, for reports that show a decision without logging one ---------
 

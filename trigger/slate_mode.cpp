@@ -60,6 +60,12 @@ bool OpenExistingSlateMode(UniqueRegistryKey& key, DWORD& current) {
 } // namespace
 
 bool SetTabletMode(DWORD mode, bool force) {
+    SlateModeSwitch done;
+    return SetTabletMode(mode, force, done);
+}
+
+bool SetTabletMode(DWORD mode, bool force, SlateModeSwitch& done) {
+    done = SlateModeSwitch{};
     if (mode != kTabletMode && mode != kLaptopMode) {
         return false;
     }
@@ -70,13 +76,14 @@ bool SetTabletMode(DWORD mode, bool force) {
     }
     if (current == kLaptopMode && mode == kLaptopMode && force) {
         // Windows reacts to a change of the value only, so pass through another value first.
-        (void)WriteSlateMode(key.get(), kTemporaryValue);
+        done.throughTemporaryValue = WriteSlateMode(key.get(), kTemporaryValue) == ERROR_SUCCESS;
         LogVerbose("SetTabletMode, temperal value: %d", static_cast<int>(kTemporaryValue));
     }
     const LSTATUS status = WriteSlateMode(key.get(), mode);
     if (status != ERROR_SUCCESS) {
         LogError("set ConvertibleSlateMode failed: %d", static_cast<int>(status));
     }
+    done.changed = status == ERROR_SUCCESS && current != mode;
     return status == ERROR_SUCCESS;
 }
 

@@ -8,6 +8,12 @@ constexpr const char* kSlateModeValue = "ConvertibleSlateMode";
 
 // mode 0 or 1; with force and a stored 1, writes 10 first so Windows sees a change.
 bool SetTabletMode(DWORD mode, bool force);
+// What one switch did to the value, which Windows reacts to only when it changes.
+struct SlateModeSwitch {
+    bool throughTemporaryValue = false; // 10 was written before the mode
+    bool changed = false;               // the mode was written over another value
+};
+bool SetTabletMode(DWORD mode, bool force, SlateModeSwitch& done);
 // Writes 1 once at start-up when the value exists as a REG_DWORD.
 bool InitializeConvertibleSlateMode();
 

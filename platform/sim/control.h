@@ -48,8 +48,9 @@ enum class HandleKind {
     ScmHandle,
     DeviceNotification,
     EventSource,
-    KernelObject, // files, log streams and tokens
-    LocalMemory,  // security descriptors GetSecurityInfo handed out
+    KernelObject,      // files, log streams, tokens and events
+    LocalMemory,       // security descriptors GetSecurityInfo handed out
+    PowerNotification, // power setting registrations
 };
 int OpenHandleCount();
 int OpenHandleCount(HandleKind kind);
@@ -59,5 +60,15 @@ int OpenHandleCount(HandleKind kind);
 // requested milliseconds and the 1-based number of this Sleep since Reset.
 std::uint64_t VirtualTimeMs();
 void SetSleepHook(std::function<void(DWORD milliseconds, int sleepNumber)> hook);
+// Time passing while the test itself does nothing, as GetTickCount64 then sees it.
+void AdvanceVirtualTime(std::uint64_t milliseconds);
+// A wait on events with a finite timeout never waits either: when none is signalled it advances
+// virtual time by the timeout, calls this hook (outside any lock, on the waiting thread) with the
+// timeout, the 1-based number of this timed wait since Reset and the handles waited on, then
+// looks again. So the hook is where a test changes the world, or signals an event, "during" the
+// wait. A wait with INFINITE blocks for real until an event is signalled.
+using TimedWaitHook =
+    std::function<void(DWORD milliseconds, int waitNumber, const std::vector<HANDLE>& handles)>;
+void SetTimedWaitHook(TimedWaitHook hook);
 
 } // namespace sim

@@ -20,7 +20,7 @@ struct FaultRule {
     bool persistent;
 };
 
-constexpr int kHandleKinds = 7;
+constexpr int kHandleKinds = 8;
 
 // Built on first use, never at static initialisation: the executable's log start-up reads the
 // registry before main and must find the simulator ready whatever the initialisation order.
@@ -134,6 +134,7 @@ void Reset() {
     core::ResetConsole();
     core::ResetFileSystem();
     core::ResetProcess();
+    core::ResetSynchronization();
     tlsLastError = 0;
 }
 
@@ -213,6 +214,11 @@ int OpenHandleCount(HandleKind kind) {
 std::uint64_t VirtualTimeMs() {
     std::lock_guard<std::recursive_mutex> lock(core::Mutex());
     return TheState().virtualTimeMs;
+}
+
+void AdvanceVirtualTime(std::uint64_t milliseconds) {
+    std::lock_guard<std::recursive_mutex> lock(core::Mutex());
+    TheState().virtualTimeMs += milliseconds;
 }
 
 void SetSleepHook(std::function<void(DWORD, int)> hook) {

@@ -43,5 +43,10 @@ void ResetScmDatabase();
 void ResetConsole();
 void ResetFileSystem();
 void ResetProcess();
+void ResetSynchronization();
+
+// CloseHandle's road for an event, which the synchronization area keeps.
+bool IsEvent(HANDLE handle);
+BOOL CloseEvent(HANDLE handle);
 
 } // namespace sim::core

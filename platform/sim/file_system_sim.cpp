@@ -587,6 +587,9 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 }
 
 BOOL CloseHandle(HANDLE hObject) {
+    if (sim::core::IsEvent(hObject)) {
+        return sim::core::CloseEvent(hObject);
+    }
     sim::core::Enter("CloseHandle", 0, "%s", Describe(hObject).c_str());
     Lock lock(sim::core::Mutex());
     if (hObject == kCurrentProcess) {

@@ -75,6 +75,8 @@ struct ScmOptionalConfig {
     std::vector<ScmFailureAction> failureActions;
     std::optional<std::wstring> rebootMessage;
     std::optional<std::wstring> failureCommand;
+    // Whether the failure actions also follow a stop that reports an error, not only a crash.
+    bool failureActionsOnNonCrashFailures = false;
     std::optional<std::vector<std::wstring>> requiredPrivileges;
 };
 

@@ -180,6 +180,7 @@ bool Fail(DWORD code) {
 
 bool KnownConfigLevel(DWORD level) {
     return level == SERVICE_CONFIG_DESCRIPTION || level == SERVICE_CONFIG_FAILURE_ACTIONS ||
+           level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG ||
            level == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO;
 }
 
@@ -206,6 +207,9 @@ std::string DescribeConfig(DWORD level, const void* info) {
         }
         return text;
     }
+    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+        return "flag=" + std::to_string(static_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(info)
+                                            ->fFailureActionsOnNonCrashFailures);
     case SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO: {
         const auto* privileges = static_cast<const SERVICE_REQUIRED_PRIVILEGES_INFOW*>(info);
         const auto names = ParseMultiString(privileges->pmszRequiredPrivileges);
@@ -283,6 +287,14 @@ void LayOutConfig(DWORD level, const sim::ScmOptionalConfig& config, ConfigLayou
             }
             *record = SERVICE_FAILURE_ACTIONSW{config.failureResetPeriodSeconds, rebootMessage,
                                                command, static_cast<DWORD>(count), actions};
+        }
+        break;
+    }
+    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG: {
+        auto* record = layout.Place<SERVICE_FAILURE_ACTIONS_FLAG>(1);
+        if (record != nullptr) {
+            record->fFailureActionsOnNonCrashFailures =
+                config.failureActionsOnNonCrashFailures ? TRUE : FALSE;
         }
         break;
     }
@@ -741,6 +753,11 @@ BOOL ChangeServiceConfig2W(SC_HANDLE hService, DWORD dwInfoLevel, LPVOID lpInfo)
                     {failure->lpsaActions[i].Type, failure->lpsaActions[i].Delay});
             }
         }
+        break;
+    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+        config.failureActionsOnNonCrashFailures =
+            static_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(lpInfo)
+                ->fFailureActionsOnNonCrashFailures != FALSE;
         break;
     case SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO:
         if (auto names =

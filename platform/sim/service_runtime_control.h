@@ -44,6 +44,10 @@ int ServiceControlsDelivered();
 // ten seconds without.
 bool WaitForServiceControlsDelivered(int count);
 
+// Waits, outside any simulator lock, until the last session's service-main has returned; false
+// after ten seconds without.
+bool WaitForServiceMainToReturn();
+
 // Every record SetServiceStatus accepted, in order, across sessions since Reset.
 std::vector<SERVICE_STATUS> ReportedStatuses();
 std::vector<DWORD> ReportedStates(); // dwCurrentState of each
@@ -73,5 +77,21 @@ std::vector<DeviceNotificationRecord> DeviceNotificationRegistrations();
 // Called on the registering thread, outside the simulator's lock, after each successful
 // registration: the place to hold onStart while a control is delivered.
 void SetDeviceNotificationHook(std::function<void(HDEVNOTIFY)> hook);
+
+// --- Power --------------------------------------------------------------------------------
+struct PowerNotificationRecord {
+    HPOWERNOTIFY handle = nullptr;
+    HANDLE recipient = nullptr;
+    GUID setting{};
+    bool live = false; // not yet unregistered
+};
+// Every successful RegisterPowerSettingNotification since Reset, in order.
+std::vector<PowerNotificationRecord> PowerNotificationRegistrations();
+// Whether CallNtPowerInformation reports SYSTEM_POWER_CAPABILITIES.AoAc; false after Reset.
+void SetModernStandby(bool present);
+// The console display state (0 off, 1 on, 2 dimmed; 1 after Reset). A change is sent, as Windows
+// sends it, to every live registration for it: a power-setting event, queued like any control.
+// A registration is sent the current state at once.
+void SetDisplayState(DWORD state);
 
 } // namespace sim

@@ -4,6 +4,7 @@
 // the handler, hooks) always runs outside the simulator's lock: it re-enters from other threads.
 #include "platform/device_notification.h"
 #include "platform/event_log.h"
+#include "platform/power.h"
 #include "platform/process.h"
 #include "platform/services.h"
 #include "platform/sim/core.h"
@@ -54,6 +55,12 @@ struct Runtime {
     std::vector<sim::DeviceNotificationRecord> notifications;
     std::uintptr_t nextNotification = 0x5f000;
     std::function<void(HDEVNOTIFY)> notificationHook;
+    std::vector<sim::PowerNotificationRecord> powerNotifications;
+    std::uintptr_t nextPowerNotification = 0x5c000;
+    DWORD displayState = 1; // on
+    bool modernStandby = false;
+    // The records of power-setting events the played SCM sent, alive until Reset like the SCM's.
+    std::deque<std::vector<BYTE>> powerSettingRecords;
     std::uint64_t sessionNumber = 0;
     int serviceMainsRunning = 0; // may outlive their dispatcher, as on Windows
 };
@@ -391,9 +398,13 @@ HDEVNOTIFY RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFil
         (Flags & DEVICE_NOTIFY_SERVICE_HANDLE) == 0) {
         return Fail(ERROR_INVALID_PARAMETER, HDEVNOTIFY{});
     }
+    // A record shorter than its type's, a device-interface record's 32 bytes included, is
+    // refused as Windows refuses it.
     if (NotificationFilter != nullptr &&
         ((filterType != DBT_DEVTYP_DEVICEINTERFACE && filterType != kDbtDevtypHandle) ||
-         filterSize < kBroadcastHeaderSize)) {
+         filterSize < kBroadcastHeaderSize ||
+         (filterType == DBT_DEVTYP_DEVICEINTERFACE &&
+          filterSize < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)))) {
         return Fail(ERROR_INVALID_DATA, HDEVNOTIFY{});
     }
     Lock lock(sim::core::Mutex());
@@ -438,6 +449,120 @@ BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle) {
     return Fail(ERROR_INVALID_HANDLE, FALSE);
 }
 
+// --- Power ----------------------------------------------------------------------------------
+
+namespace {
+
+// Queues what Windows sends a registration of the console display state: a power event whose
+// record holds the state. Called under the lock.
+void SendDisplayState(Runtime& rt) {
+    std::vector<BYTE> record(power_setting::kSettingDataOffset + sizeof(DWORD));
+    const DWORD length = sizeof(DWORD);
+    std::memcpy(record.data(), &power_setting::kConsoleDisplayState, sizeof(GUID));
+    std::memcpy(record.data() + offsetof(POWERBROADCAST_SETTING, DataLength), &length,
+                sizeof length);
+    std::memcpy(record.data() + power_setting::kSettingDataOffset, &rt.displayState,
+                sizeof rt.displayState);
+    rt.powerSettingRecords.push_back(std::move(record));
+    sim::ServiceControl control;
+    control.control = SERVICE_CONTROL_POWEREVENT;
+    control.eventType = PBT_POWERSETTINGCHANGE;
+    control.eventData = rt.powerSettingRecords.back().data();
+    // Sent at once, so it can reach the handler while the service is still starting.
+    control.whileStartPending = true;
+    rt.queue.push_back(std::move(control));
+    Changed().notify_all();
+}
+
+} // namespace
+
+HPOWERNOTIFY RegisterPowerSettingNotification(HANDLE hRecipient, LPCGUID PowerSettingGuid,
+                                              DWORD Flags) {
+    if (const DWORD fault =
+            sim::core::Enter("RegisterPowerSettingNotification", ERROR_NOT_ENOUGH_MEMORY,
+                             "%#llx, %s, %#x", Bits(hRecipient),
+                             PowerSettingGuid == nullptr ? "(null)"
+                             : IsEqualGUID(*PowerSettingGuid, power_setting::kConsoleDisplayState)
+                                 ? "GUID_CONSOLE_DISPLAY_STATE"
+                                 : "another setting",
+                             Flags)) {
+        return Fail(fault, HPOWERNOTIFY{});
+    }
+    // No windows exist in the simulation, so only a service can be a recipient.
+    if (Flags != DEVICE_NOTIFY_SERVICE_HANDLE || PowerSettingGuid == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, HPOWERNOTIFY{});
+    }
+    Lock lock(sim::core::Mutex());
+    Runtime& rt = Rt();
+    if (!rt.session.active || hRecipient == nullptr ||
+        hRecipient != static_cast<HANDLE>(rt.session.statusHandle)) {
+        return Fail(ERROR_INVALID_HANDLE, HPOWERNOTIFY{});
+    }
+    sim::PowerNotificationRecord record;
+    record.handle = reinterpret_cast<HPOWERNOTIFY>(rt.nextPowerNotification);
+    rt.nextPowerNotification += kHandleStep;
+    record.recipient = hRecipient;
+    record.setting = *PowerSettingGuid;
+    record.live = true;
+    rt.powerNotifications.push_back(record);
+    sim::core::HandleOpened(sim::HandleKind::PowerNotification);
+    // Documented: the current value is sent right after registering.
+    if (IsEqualGUID(record.setting, power_setting::kConsoleDisplayState)) {
+        SendDisplayState(rt);
+    }
+    return record.handle;
+}
+
+BOOL UnregisterPowerSettingNotification(HPOWERNOTIFY Handle) {
+    if (const DWORD fault =
+            sim::core::Enter("UnregisterPowerSettingNotification", 0, "%#llx", Bits(Handle))) {
+        return Fail(fault, FALSE);
+    }
+    Lock lock(sim::core::Mutex());
+    for (sim::PowerNotificationRecord& record : Rt().powerNotifications) {
+        if (record.live && record.handle == Handle) {
+            record.live = false;
+            sim::core::HandleClosed(sim::HandleKind::PowerNotification);
+            return TRUE;
+        }
+    }
+    return Fail(ERROR_INVALID_HANDLE, FALSE);
+}
+
+NTSTATUS CallNtPowerInformation(POWER_INFORMATION_LEVEL InformationLevel, PVOID InputBuffer,
+                                ULONG InputBufferLength, PVOID OutputBuffer,
+                                ULONG OutputBufferLength) {
+    constexpr NTSTATUS kInvalidParameter = static_cast<NTSTATUS>(0xC000000Du);
+    if (const DWORD fault =
+            sim::core::Enter("CallNtPowerInformation", static_cast<DWORD>(STATUS_ACCESS_DENIED),
+                             "%d, %s, %u, %s, %u", static_cast<int>(InformationLevel),
+                             InputBuffer == nullptr ? "(null)" : "buffer", InputBufferLength,
+                             OutputBuffer == nullptr ? "(null)" : "buffer", OutputBufferLength)) {
+        return static_cast<NTSTATUS>(fault);
+    }
+    // The one level hingeflow reads; it takes no input.
+    if (InformationLevel != SystemPowerCapabilities || InputBuffer != nullptr ||
+        InputBufferLength != 0) {
+        return kInvalidParameter;
+    }
+    if (OutputBuffer == nullptr || OutputBufferLength < sizeof(SYSTEM_POWER_CAPABILITIES)) {
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    Lock lock(sim::core::Mutex());
+    SYSTEM_POWER_CAPABILITIES capabilities{};
+    capabilities.PowerButtonPresent = TRUE;
+    capabilities.LidPresent = TRUE;
+    capabilities.SystemS4 = TRUE;
+    capabilities.SystemS5 = TRUE;
+    capabilities.VideoDimPresent = TRUE;
+    capabilities.AoAc = Rt().modernStandby ? TRUE : FALSE;
+    // Modern Standby replaces S3.
+    capabilities.SystemS3 = Rt().modernStandby ? FALSE : TRUE;
+    capabilities.SystemBatteriesPresent = TRUE;
+    std::memcpy(OutputBuffer, &capabilities, sizeof capabilities);
+    return STATUS_SUCCESS;
+}
+
 // --- Test controls ------------------------------------------------------------------------
 
 namespace sim {
@@ -469,6 +594,12 @@ bool WaitForServiceControlsDelivered(int count) {
                               [&] { return Rt().delivered >= count; });
 }
 
+bool WaitForServiceMainToReturn() {
+    Lock lock(core::Mutex());
+    return Changed().wait_for(lock, std::chrono::seconds(10),
+                              [] { return Rt().serviceMainsRunning == 0; });
+}
+
 std::vector<SERVICE_STATUS> ReportedStatuses() {
     Lock lock(core::Mutex());
     return Rt().statuses;
@@ -491,6 +622,30 @@ std::vector<ReportedEvent> ReportedEvents() {
 std::vector<DeviceNotificationRecord> DeviceNotificationRegistrations() {
     Lock lock(core::Mutex());
     return Rt().notifications;
+}
+
+std::vector<PowerNotificationRecord> PowerNotificationRegistrations() {
+    Lock lock(core::Mutex());
+    return Rt().powerNotifications;
+}
+
+void SetModernStandby(bool present) {
+    Lock lock(core::Mutex());
+    Rt().modernStandby = present;
+}
+
+void SetDisplayState(DWORD state) {
+    Lock lock(core::Mutex());
+    Runtime& rt = Rt();
+    if (rt.displayState == state) {
+        return;
+    }
+    rt.displayState = state;
+    for (const PowerNotificationRecord& record : rt.powerNotifications) {
+        if (record.live && IsEqualGUID(record.setting, power_setting::kConsoleDisplayState)) {
+            SendDisplayState(rt);
+        }
+    }
 }
 
 void SetDeviceNotificationHook(std::function<void(HDEVNOTIFY)> hook) {

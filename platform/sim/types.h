@@ -10,8 +10,10 @@ using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t; // unsigned long is 64 bits on LP64: keep Windows' 32
 using LONG = std::int32_t;
-using ULONG = std::uint32_t;
+using ULONG = std::uint32_t; // 32 bits on Windows, as DWORD
+using ULONGLONG = std::uint64_t;
 using USHORT = std::uint16_t;
+using UCHAR = unsigned char;
 using BOOL = int;
 using UINT = unsigned int;
 using ULONG_PTR = std::uintptr_t;
@@ -39,6 +41,8 @@ using HKEY = struct HKEY__*;
 using PHKEY = HKEY*;
 using HDEVINFO = void*;
 using HDEVNOTIFY = void*;
+using HPOWERNOTIFY = void*;
+using NTSTATUS = LONG;
 using PSID = void*;
 using PSECURITY_DESCRIPTOR = void*;
 using HLOCAL = void*;
@@ -67,6 +71,7 @@ struct GUID {
     WORD Data3;
     BYTE Data4[8];
 };
+using LPCGUID = const GUID*;
 inline bool IsEqualGUID(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -106,6 +111,7 @@ inline bool IsEqualGUID(const GUID& a, const GUID& b) {
 #define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_SERVICE_SPECIFIC_ERROR 1066L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_INVALID_SID 1337L
@@ -460,6 +466,7 @@ struct SERVICE_TABLE_ENTRYW {
 // Optional configuration (ChangeServiceConfig2W, QueryServiceConfig2W)
 #define SERVICE_CONFIG_DESCRIPTION 1
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_FAILURE_ACTIONS_FLAG 4
 #define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6
 
 enum SC_ACTION_TYPE {
@@ -487,6 +494,10 @@ struct SERVICE_FAILURE_ACTIONSW {
     SC_ACTION* lpsaActions;
 };
 
+struct SERVICE_FAILURE_ACTIONS_FLAG {
+    BOOL fFailureActionsOnNonCrashFailures;
+};
+
 struct SERVICE_REQUIRED_PRIVILEGES_INFOW {
     LPWSTR pmszRequiredPrivileges;
 };
@@ -509,6 +520,67 @@ struct SERVICE_REQUIRED_PRIVILEGES_INFOW {
 #define PBT_APMSUSPEND 0x0004
 #define PBT_APMRESUMESUSPEND 0x0007
 #define PBT_APMRESUMEAUTOMATIC 0x0012
+#define PBT_POWERSETTINGCHANGE 0x8013
+
+struct POWERBROADCAST_SETTING {
+    GUID PowerSetting;
+    DWORD DataLength;
+    UCHAR Data[1];
+};
+
+// Power information (winnt.h, powrprof.h), in the SDK's layout; only the level hingeflow reads.
+enum POWER_INFORMATION_LEVEL { SystemPowerCapabilities = 4 };
+enum SYSTEM_POWER_STATE { PowerSystemUnspecified = 0, PowerSystemWorking = 1 };
+struct BATTERY_REPORTING_SCALE {
+    DWORD Granularity;
+    DWORD Capacity;
+};
+struct SYSTEM_POWER_CAPABILITIES {
+    BOOLEAN PowerButtonPresent;
+    BOOLEAN SleepButtonPresent;
+    BOOLEAN LidPresent;
+    BOOLEAN SystemS1;
+    BOOLEAN SystemS2;
+    BOOLEAN SystemS3;
+    BOOLEAN SystemS4;
+    BOOLEAN SystemS5;
+    BOOLEAN HiberFilePresent;
+    BOOLEAN FullWake;
+    BOOLEAN VideoDimPresent;
+    BOOLEAN ApmPresent;
+    BOOLEAN UpsPresent;
+    BOOLEAN ThermalControl;
+    BOOLEAN ProcessorThrottle;
+    BYTE ProcessorMinThrottle;
+    BYTE ProcessorMaxThrottle;
+    BOOLEAN FastSystemS4;
+    BOOLEAN Hiberboot;
+    BOOLEAN WakeAlarmPresent;
+    BOOLEAN AoAc;
+    BOOLEAN DiskSpinDown;
+    BYTE HiberFileType;
+    BOOLEAN AoAcConnectivitySupported;
+    BYTE spare3[6];
+    BOOLEAN SystemBatteriesPresent;
+    BOOLEAN BatteriesAreShortTerm;
+    BATTERY_REPORTING_SCALE BatteryScale[3];
+    SYSTEM_POWER_STATE AcOnLineWake;
+    SYSTEM_POWER_STATE SoftLidWake;
+    SYSTEM_POWER_STATE RtcWake;
+    SYSTEM_POWER_STATE MinDeviceWakeState;
+    SYSTEM_POWER_STATE DefaultLowLatencyWake;
+};
+#define STATUS_SUCCESS 0
+#define STATUS_ACCESS_DENIED (static_cast<NTSTATUS>(0xC0000022u))
+#define STATUS_BUFFER_TOO_SMALL (static_cast<NTSTATUS>(0xC0000023u))
+
+// Synchronization
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED_0 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define MAXIMUM_WAIT_OBJECTS 64
 
 struct DEV_BROADCAST_DEVICEINTERFACE_W {
     DWORD dbcc_size;

@@ -28,9 +28,10 @@ done
 
 echo "== only the first argument counts"
 run_exe "$exe" install now please
-# Wine has no required privileges (124): the one line that says so, and still installed.
+# Wine has no required privileges and keeps no failure actions for a stop with an error (124):
+# a line says so for each, and it is still installed.
 check "install with more arguments installs" \
-  equals $'Installing service\nCouldn\'t set required privileges: 124\nService installed' "$OUT"
+  equals $'Installing service\nCouldn\'t set required privileges: 124\nCouldn\'t set failure actions for a stop with an error: 124\nService installed' "$OUT"
 run_exe "$exe" uninstall install
 check "uninstall with more arguments removes" \
   equals $'Uninstalling service\nDidn\'t control service: 1062\nService uninstalled' "$OUT"
@@ -80,7 +81,7 @@ trial() {
   printf 'precious\r\n' >"$victim"
   WINEDEBUG=-all,warn+eventlog run_exe "$exe" install
   check "$1: install works" \
-    equals $'Installing service\nCouldn\'t set required privileges: 124\nService installed' "$OUT"
+    equals $'Installing service\nCouldn\'t set required privileges: 124\nCouldn\'t set failure actions for a stop with an error: 124\nService installed' "$OUT"
   warnings=$(tr -d '\r' <"$PREFIX/stderr.log" | sed -n 's/.*warn:eventlog:ReportEventW L"\(.*\)"$/\1/p')
   if [ -n "$2" ]; then
     check "$1: one warning names the path and says why" \

@@ -33,6 +33,11 @@ keyboard_linked() {
 echo "== hingeflow.exe running"
 run_exe "$exe" install
 check "the service runs" net_start HingeflowService
+start_decided() {
+  log_messages "$folder/service.log" | grep -xF 'V:start decision: enter tablet mode: 1' >/dev/null
+}
+check "it has decided its start: nothing attached that it counts, tablet mode" \
+  eventually 10 start_decided
 check "nothing is matched before a device comes" equals 0 "$(matches_so_far)"
 test_keyboard plug
 check "plugging matches twice: the USB arrival and the keyboard's" matched 2
@@ -43,9 +48,12 @@ test_keyboard plug 0 no-usb
 test_keyboard unplug
 check "a keyboard with no USB interface matches once each way" matched 6
 # Wine's gap, pinned down: this fails the day Wine calls a service's handler for these events.
-check "Wine dropped them all: the service's handler never ran, the value kept its start-up 1" \
+check "Wine dropped them all: the service's handler never ran, the value kept its start's 0" \
   equals "$(printf '%s\n' 'V:service installed' 'V:InitializeConvertibleSlateMode: 1' \
-    'V:HingeflowService onStart')|0x1" "$(log_messages "$folder/service.log")|$(slate_mode)"
+    'V:HingeflowService onStart' 'V:display state not watched: no Modern Standby' \
+    'V:query value (BuiltInHIDKeyboardNumber) failed: 2' \
+    'V:query value (HingeflowTriggerDevice) failed: 2' 'V:mouse number: 0, keyboard number: 0' 'V:start decision: enter tablet mode: 1')|0x0" \
+  "$(log_messages "$folder/service.log")|$(slate_mode)"
 
 echo "== hingeflow.exe stopped"
 wine net stop HingeflowService >/dev/null 2>&1 || true

@@ -87,6 +87,9 @@ check "installed, stopped, registered with this executable" \
   "$(status_json "' '.join(str(s['service'][k]) for k in ('installed', 'state', 'startType', 'imageIsThisExecutable'))")"
 check "running once started" net_start HingeflowService
 check "and says so" equals running "$(status_json "s['service']['state']")"
+# The start decides from what is attached: the test keyboard, so laptop mode.
+check "its start decided" eventually 10 eval \
+  'log_messages "$log" | grep -xF "V:start decision: exit tablet mode: 1" >/dev/null'
 
 # As Group Policy writes it, while HKEY_CURRENT_CONFIG says otherwise: one value of the right
 # type, which wins, and one of the wrong type, which is passed over.
@@ -128,7 +131,9 @@ check "the decision turns" equals \
 
 echo "== nothing written"
 check "no log line from status" equals \
-  "$(printf '%s\n' 'V:service installed' 'V:InitializeConvertibleSlateMode: 1' 'V:HingeflowService onStart')" \
+  "$(printf '%s\n' 'V:service installed' 'V:InitializeConvertibleSlateMode: 1' \
+    'V:HingeflowService onStart' 'V:display state not watched: no Modern Standby' \
+    'V:start decision: exit tablet mode: 1')" \
   "$(log_messages "$log")"
 check "the service runs on" equals 4 "$(service_state HingeflowService)"
 run_exe "$exe" uninstall

@@ -78,6 +78,9 @@ TEST_F(FaultSweepTest, Install) {
               {"ChangeServiceConfig2W#2",
                {0, L"Installing service\nCouldn't set failure actions: 5\nService installed\n"}},
               {"ChangeServiceConfig2W#3",
+               {0, L"Installing service\nCouldn't set failure actions for a stop with an error: "
+                   L"5\nService installed\n"}},
+              {"ChangeServiceConfig2W#4",
                {0, L"Installing service\nCouldn't set description: 5\nService installed\n"}},
               // The event source is Event Viewer's help, not the service: it stays installed.
               {"RegCreateKeyExW",

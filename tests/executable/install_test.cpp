@@ -169,15 +169,19 @@ TEST_F(InstallTest, RefusedSettingIsOneLineAndTheInstallationStands) {
         std::wstring lines;
         bool privilegesSet;
         bool recoverySet;
+        bool recoveryOnErrorsSet;
     } cases[] = {
         // 124: Wine's answer, which has no required privileges.
-        {1, false, ERROR_INVALID_LEVEL, L"Couldn't set required privileges: 124\n", false, true},
-        {2, false, ERROR_ACCESS_DENIED, L"Couldn't set failure actions: 5\n", true, false},
-        {3, false, ERROR_ACCESS_DENIED, L"Couldn't set description: 5\n", true, true},
+        {1, false, ERROR_INVALID_LEVEL, L"Couldn't set required privileges: 124\n", false, true,
+         true},
+        {2, false, ERROR_ACCESS_DENIED, L"Couldn't set failure actions: 5\n", true, false, false},
+        {3, false, ERROR_INVALID_LEVEL,
+         L"Couldn't set failure actions for a stop with an error: 124\n", true, true, false},
+        {4, false, ERROR_ACCESS_DENIED, L"Couldn't set description: 5\n", true, true, true},
         {1, true, ERROR_ACCESS_DENIED,
          L"Couldn't set required privileges: 5\nCouldn't set failure actions: 5\n"
          L"Couldn't set description: 5\n",
-         false, false},
+         false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
@@ -193,6 +197,7 @@ TEST_F(InstallTest, RefusedSettingIsOneLineAndTheInstallationStands) {
                   std::wstring(L"\"C:\\Program Files\\hingeflow\\hingeflow.exe\""));
         EXPECT_EQ(service->optional.requiredPrivileges.has_value(), c.privilegesSet);
         EXPECT_EQ(service->optional.failureActions.size(), c.recoverySet ? 3u : 0u);
+        EXPECT_EQ(service->optional.failureActionsOnNonCrashFailures, c.recoveryOnErrorsSet);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "tests/executable/entry_runner.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/sim_test.h"
+#include "trigger/hingeflow_service.h"
 #include "trigger/slate_mode.h"
 
 #include <atomic>
@@ -18,11 +19,17 @@
 
 namespace {
 
+// Delivered once the service has decided every event before it, then `before` changes the world.
 sim::ServiceControl Control(DWORD code, DWORD eventType, std::function<void()> before) {
     sim::ServiceControl control;
     control.control = code;
     control.eventType = eventType;
-    control.beforeDelivery = std::move(before);
+    control.beforeDelivery = [before = std::move(before)] {
+        ASSERT_TRUE(static_cast<HingeflowService*>(g_service)->WaitUntilDecided());
+        if (before) {
+            before();
+        }
+    };
     return control;
 }
 
@@ -81,15 +88,17 @@ TEST_F(WholeSystemTest, InstallRunThroughDockingAndResumeThenRemove) {
                                     L"Service uninstalled\n");
     EXPECT_EQ(sim::ServiceCount(), 0);
 
-    // Forced laptop mode at start-up, a forced laptop switch (10 then 1), tablet, laptop.
-    EXPECT_EQ(sim::DwordWritesTo(kSlateModeValue), (std::vector<DWORD>{1, 10, 1, 0, 1}));
+    // Forced laptop mode at start-up, then the start's decision without the dock: tablet mode.
+    // Laptop, tablet, laptop follow within 5 s of it, so none passes through 10.
+    EXPECT_EQ(sim::DwordWritesTo(kSlateModeValue), (std::vector<DWORD>{1, 0, 1, 0, 1}));
     EXPECT_EQ(sim::ReportedStates(), (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_RUNNING,
                                                          SERVICE_STOP_PENDING, SERVICE_STOPPED}));
     // USB devices, keyboards and mice, all released at the stop.
     ASSERT_EQ(sim::DeviceNotificationRegistrations().size(), 3u);
     EXPECT_EQ(sim::OpenHandleCount(sim::HandleKind::DeviceNotification), 0);
     EXPECT_TRUE(InOrder(log.Messages(),
-                        {"service installed", "HingeflowService onStart", "DBT_DEVICEARRIVAL",
+                        {"service installed", "HingeflowService onStart",
+                         "start decision: enter tablet mode: 1", "DBT_DEVICEARRIVAL",
                          "exit tablet mode: 1", "DBT_DEVICEREMOVECOMPLETE", "enter tablet mode: 1",
                          "onPowerEvent: 18", "resume and exit tablet mode: 1",
                          "HingeflowService OnStop", "service uninstalled"}));
@@ -133,7 +142,25 @@ TEST_F(WholeSystemTest, RemovingTheRunningServiceStopsItThroughTheScm) {
                                     L"Service uninstalled\n");
     EXPECT_EQ(sim::ServiceCount(), 0);
     EXPECT_EQ(sim::ReportedStates().back(), static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(sim::DwordWritesTo(kSlateModeValue), (std::vector<DWORD>{1, 10, 1}));
+    EXPECT_EQ(sim::DwordWritesTo(kSlateModeValue), (std::vector<DWORD>{1, 0, 1}));
+}
+
+// Started by the SCM, the service decides once from what is attached, as a removal followed by
+// an arrival would: tablet mode without the dock, laptop mode with it, not forced, so that the
+// value the start-up switch wrote is not written twice over.
+TEST_F(WholeSystemTest, AStartDecidesFromWhatIsAttached) {
+    for (const bool docked : {false, true}) {
+        SCOPED_TRACE(docked ? "docked" : "undocked");
+        sim::ClearJournal();
+        LogCapture log;
+        Dock(docked);
+        sim::PlayScm({Control(SERVICE_CONTROL_STOP, 0, nullptr)});
+        EXPECT_EQ(RunEntry({}), 0);
+        EXPECT_EQ(sim::DwordWritesTo(kSlateModeValue), (std::vector<DWORD>{1, docked ? 1u : 0u}));
+        EXPECT_TRUE(InOrder(log.Messages(), {docked ? "start decision: exit tablet mode: 1"
+                                                    : "start decision: enter tablet mode: 1",
+                                             "HingeflowService OnStop"}));
+    }
 }
 
 } // namespace

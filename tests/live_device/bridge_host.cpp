@@ -4,8 +4,11 @@
 // registrations this host keeps such a window, and hands each event to the frame's ControlHandler
 // as SERVICE_CONTROL_DEVICEEVENT through the SCM: a user-defined control that the SCM delivers on
 // the service's control thread, one at a time with stop and shutdown, as it would the event.
+// Power events cannot be made under Wine at all, so the host also takes user-defined controls that
+// stand for them (see kBridgedResume), which a test sends with test_keyboard_plug.
 // A test and demo program only; `install` and `uninstall` are the product's own roles.
 #include "config/diagnostic_log.h"
+#include "platform/power.h"
 #include "platform/unique_handle.h"
 #include "service/entry.h"
 #include "service/redirection_guard.h"
@@ -14,6 +17,7 @@
 #include "trigger/slate_mode.h"
 
 #include <cstddef>
+#include <cstring>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -24,6 +28,10 @@ namespace {
 [[maybe_unused]] const bool g_logInitialised = (EnableRedirectionGuard(), InitLog(), true);
 
 constexpr DWORD kBridgedDeviceEvent = 200;
+// An automatic resume, and the console display state off (202), on (203) or dimmed (204), each
+// handed to the frame's ControlHandler as the power event Windows would send.
+constexpr DWORD kBridgedResume = 201;
+constexpr DWORD kBridgedDisplayState = 202;
 // A device-interface record holds a device path, far below this.
 constexpr DWORD kMaxRecordSize = 4096;
 
@@ -106,6 +114,22 @@ private:
     static constexpr DWORD kBridgeTimeoutMs = 10000;
 
     static DWORD WINAPI Handler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context) {
+        if (control == kBridgedResume) {
+            return ServiceBase::ControlHandler(SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC,
+                                               nullptr, context);
+        }
+        if (control >= kBridgedDisplayState && control <= kBridgedDisplayState + 2) {
+            // As Windows lays it out: the setting, the length of its data, the data.
+            alignas(POWERBROADCAST_SETTING)
+                BYTE record[power_setting::kSettingDataOffset + sizeof(DWORD)] = {};
+            const DWORD length = sizeof(DWORD);
+            const DWORD state = control - kBridgedDisplayState;
+            std::memcpy(record, &power_setting::kConsoleDisplayState, sizeof(GUID));
+            std::memcpy(record + sizeof(GUID), &length, sizeof length);
+            std::memcpy(record + power_setting::kSettingDataOffset, &state, sizeof state);
+            return ServiceBase::ControlHandler(SERVICE_CONTROL_POWEREVENT, PBT_POWERSETTINGCHANGE,
+                                               record, context);
+        }
         if (control != kBridgedDeviceEvent) {
             return ServiceBase::ControlHandler(control, eventType, eventData, context);
         }

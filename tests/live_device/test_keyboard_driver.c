@@ -3,7 +3,8 @@
  * class and then, after the delay the controller stored in the device's hardware key, an
  * interface of the keyboard class: on hardware the HID keyboard is enumerated after its USB
  * device. Told so there, it enables no USB interface at all, as a keyboard cover attached over
- * I2C or SPI shows none. Test code only; test_keyboard_plug.cpp drives it. */
+ * I2C or SPI shows none; or no keyboard interface, its USB one after a delay of its own, as one of
+ * a dock's other devices. Test code only; test_keyboard_plug.cpp drives it. */
 #include <ntddk.h>
 
 /* The values platform/device_interface_classes.h gives the USB device and keyboard classes. */
@@ -18,6 +19,8 @@ typedef struct {
     UNICODE_STRING usbLink;
     UNICODE_STRING keyboardLink;
     LONG keyboardDelayMs;
+    LONG usbDelayMs;
+    BOOLEAN keyboardWanted;
     BOOLEAN usbEnabled;
     BOOLEAN keyboardEnabled;
     BOOLEAN keyboardPending;
@@ -48,13 +51,21 @@ static LONG ReadDeviceNumber(DEVICE_OBJECT* pdo, const WCHAR* valueName) {
     return number < 0 ? 0 : number;
 }
 
-/* On a thread of its own: the start request must not wait for the delay. */
-static VOID EnableKeyboardLater(PVOID context) {
-    TestKeyboard* keyboard = context;
+/* True once `delayMs` have passed, false as soon as the device is unplugged. */
+static BOOLEAN StillPluggedAfter(TestKeyboard* keyboard, LONG delayMs) {
     LARGE_INTEGER timeout;
-    timeout.QuadPart = -10000LL * keyboard->keyboardDelayMs;
-    if (KeWaitForSingleObject(&keyboard->unplugging, Executive, KernelMode, FALSE, &timeout) ==
-        STATUS_TIMEOUT) {
+    timeout.QuadPart = -10000LL * delayMs;
+    return KeWaitForSingleObject(&keyboard->unplugging, Executive, KernelMode, FALSE, &timeout) ==
+           STATUS_TIMEOUT;
+}
+
+/* On a thread of its own: the start request must not wait for the delays. */
+static VOID EnableLater(PVOID context) {
+    TestKeyboard* keyboard = context;
+    if (keyboard->usbDelayMs > 0 && StillPluggedAfter(keyboard, keyboard->usbDelayMs)) {
+        keyboard->usbEnabled = NT_SUCCESS(IoSetDeviceInterfaceState(&keyboard->usbLink, TRUE));
+    }
+    if (keyboard->keyboardWanted && StillPluggedAfter(keyboard, keyboard->keyboardDelayMs)) {
         keyboard->keyboardEnabled =
             NT_SUCCESS(IoSetDeviceInterfaceState(&keyboard->keyboardLink, TRUE));
     }
@@ -65,11 +76,13 @@ static VOID EnableKeyboardLater(PVOID context) {
 static void Plug(TestKeyboard* keyboard) {
     HANDLE thread;
     keyboard->keyboardDelayMs = ReadDeviceNumber(keyboard->pdo, L"KeyboardDelayMs");
-    if (ReadDeviceNumber(keyboard->pdo, L"NoUsbInterface") == 0) {
+    keyboard->usbDelayMs = ReadDeviceNumber(keyboard->pdo, L"UsbDelayMs");
+    keyboard->keyboardWanted = ReadDeviceNumber(keyboard->pdo, L"NoKeyboardInterface") == 0;
+    if (ReadDeviceNumber(keyboard->pdo, L"NoUsbInterface") == 0 && keyboard->usbDelayMs == 0) {
         keyboard->usbEnabled = NT_SUCCESS(IoSetDeviceInterfaceState(&keyboard->usbLink, TRUE));
     }
-    keyboard->keyboardPending = NT_SUCCESS(PsCreateSystemThread(
-        &thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, EnableKeyboardLater, keyboard));
+    keyboard->keyboardPending = NT_SUCCESS(
+        PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, EnableLater, keyboard));
     if (keyboard->keyboardPending) {
         ZwClose(thread);
     }

@@ -6,14 +6,20 @@
 //   test_keyboard_plug plug-as builtin|attached
 //                                       likewise, placed by its container properties in the
 //                                       machine's own container or in one of its own
+//   test_keyboard_plug plug delay-ms dock count
+//                                       a dock: count more USB devices, none of them input, come
+//                                       100 to 300 ms apart around the keyboard; all go at once
 //   test_keyboard_plug unplug           the device goes
 //   test_keyboard_plug storm cycles     plugs and unplugs that many times, as fast as it can
+//   test_keyboard_plug control code     sends HingeflowService a user-defined control (the bridge
+//                                       host's stand-ins for power events)
 // Prints nothing on success; a failure prints the step and the Windows error code, exit status 1.
 #include "platform/device_properties.h"
 #include "platform/unique_handle.h"
 
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <string>
 
 #include <setupapi.h>
@@ -28,7 +34,7 @@ extern "C" DECLSPEC_IMPORT BOOL WINAPI SetupDiSetDevicePropertyW(HDEVINFO, PSP_D
 namespace {
 
 constexpr wchar_t kDriver[] = L"HingeflowTestKeyboard";
-constexpr wchar_t kInstanceId[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD\\0000";
+constexpr wchar_t kInstancePrefix[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD";
 constexpr wchar_t kHardwareIds[] = L"ROOT\\HINGEFLOW_TEST_KEYBOARD\0";
 // What the census counts as a keyboard.
 constexpr wchar_t kDescription[] = L"HID Keyboard Device";
@@ -88,15 +94,35 @@ int Setup() {
     return 0;
 }
 
+// The keyboard is device 0000; a dock's other devices are 0001 and on.
+constexpr DWORD kMaxDockDevices = 8;
+constexpr DWORD kDockSpacingMs[] = {100, 200, 300};
+constexpr wchar_t kDockDescription[] = L"Test dock device";
+
+std::wstring InstanceId(DWORD number) {
+    wchar_t id[64];
+    std::swprintf(id, 64, L"%ls\\%04lu", kInstancePrefix, static_cast<unsigned long>(number));
+    return id;
+}
+
+bool Present(DWORD number) {
+    UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    return set &&
+           SetupDiOpenDeviceInfoW(set.get(), InstanceId(number).c_str(), nullptr, 0, &device);
+}
+
 // SetupDiRemoveDevice returns before Wine's driver host has removed the device; a plug meanwhile
-// fails with ERROR_DEVINST_ALREADY_EXISTS. True once it is gone, false after 10 s.
+// fails with ERROR_DEVINST_ALREADY_EXISTS. True once all are gone, false after 10 s.
 bool Removed() {
     constexpr int kPolls = 10000;
     for (int i = 0; i < kPolls; ++i) {
-        UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (set && !SetupDiOpenDeviceInfoW(set.get(), kInstanceId, nullptr, 0, &device)) {
+        bool any = false;
+        for (DWORD number = 0; number <= kMaxDockDevices && !any; ++number) {
+            any = Present(number);
+        }
+        if (!any) {
             return true;
         }
         Sleep(1);
@@ -127,33 +153,67 @@ bool Place(HDEVINFO set, SP_DEVINFO_DATA& device, Container container) {
                reinterpret_cast<const BYTE*>(&inMachine), sizeof inMachine, 0);
 }
 
-int Plug(DWORD keyboardDelayMs, bool usbInterface, Container container = Container::NotSet) {
-    if (!Removed()) {
-        return Fail("waiting for the last removal");
-    }
+// How one device starts, which its driver reads from the device's hardware key.
+struct DeviceStart {
+    DWORD keyboardDelayMs = 0;
+    bool usbInterface = true;
+    DWORD usbDelayMs = 0;
+    bool keyboardInterface = true;
+    Container container = Container::NotSet;
+};
+
+int Register(DWORD number, const DeviceStart& start) {
     UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
-    if (!set || !SetupDiCreateDeviceInfoW(set.get(), kInstanceId, &kKeyboardSetupClass, nullptr,
-                                          nullptr, 0, &device)) {
+    if (!set || !SetupDiCreateDeviceInfoW(set.get(), InstanceId(number).c_str(),
+                                          &kKeyboardSetupClass, nullptr, nullptr, 0, &device)) {
         return Fail("SetupDiCreateDeviceInfoW");
     }
     if (!SetupDiRegisterDeviceInfo(set.get(), &device, 0, nullptr, nullptr, nullptr) ||
         !SetProperty(set.get(), device, SPDRP_HARDWAREID, kHardwareIds) ||
-        !SetProperty(set.get(), device, SPDRP_DEVICEDESC, kDescription) ||
+        !(start.keyboardInterface
+              ? SetProperty(set.get(), device, SPDRP_DEVICEDESC, kDescription)
+              : SetProperty(set.get(), device, SPDRP_DEVICEDESC, kDockDescription)) ||
         !SetProperty(set.get(), device, SPDRP_SERVICE, kDriver)) {
         return Fail("registering the device");
     }
-    if (!Place(set.get(), device, container)) {
+    if (!Place(set.get(), device, start.container)) {
         return Fail("SetupDiSetDevicePropertyW");
     }
-    // The driver reads these when it starts the device.
     const HKEY opened = SetupDiCreateDevRegKeyW(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV,
                                                 nullptr, nullptr);
     UniqueRegistryKey key(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
-    if (!key || !SetDeviceNumber(key.get(), L"KeyboardDelayMs", keyboardDelayMs) ||
-        !SetDeviceNumber(key.get(), L"NoUsbInterface", usbInterface ? 0 : 1)) {
+    if (!key || !SetDeviceNumber(key.get(), L"KeyboardDelayMs", start.keyboardDelayMs) ||
+        !SetDeviceNumber(key.get(), L"NoUsbInterface", start.usbInterface ? 0 : 1) ||
+        !SetDeviceNumber(key.get(), L"UsbDelayMs", start.usbDelayMs) ||
+        !SetDeviceNumber(key.get(), L"NoKeyboardInterface", start.keyboardInterface ? 0 : 1)) {
         return Fail("storing how the device starts");
+    }
+    return 0;
+}
+
+// A dock's other devices all start with the keyboard, each enabling its USB interface after a
+// delay of its own, 100, 200 or 300 ms after the one before.
+int Plug(DWORD keyboardDelayMs, bool usbInterface, DWORD dockDevices = 0,
+         Container container = Container::NotSet) {
+    if (!Removed()) {
+        return Fail("waiting for the last removal");
+    }
+    DeviceStart keyboard;
+    keyboard.keyboardDelayMs = keyboardDelayMs;
+    keyboard.usbInterface = usbInterface;
+    keyboard.container = container;
+    if (const int status = Register(0, keyboard)) {
+        return status;
+    }
+    DeviceStart other;
+    other.keyboardInterface = false;
+    for (DWORD number = 1; number <= dockDevices && number <= kMaxDockDevices; ++number) {
+        other.usbDelayMs += kDockSpacingMs[(number - 1) % std::size(kDockSpacingMs)];
+        if (const int status = Register(number, other)) {
+            return status;
+        }
     }
     UniqueScmHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueScmHandle driver(scm ? OpenServiceW(scm.get(), kDriver, SERVICE_USER_DEFINED_CONTROL)
@@ -165,15 +225,23 @@ int Plug(DWORD keyboardDelayMs, bool usbInterface, Container container = Contain
     return 0;
 }
 
+// Every other device of a dock, then the keyboard, one right after another: however far apart
+// Wine delivers their removals, only the keyboard's leaves no external input.
 int Unplug() {
-    UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof device;
-    if (!set || !SetupDiOpenDeviceInfoW(set.get(), kInstanceId, nullptr, 0, &device)) {
-        return Fail("SetupDiOpenDeviceInfoW");
-    }
-    if (!SetupDiRemoveDevice(set.get(), &device)) {
-        return Fail("SetupDiRemoveDevice");
+    for (DWORD number = kMaxDockDevices + 1; number-- > 0;) {
+        UniqueDeviceInfoSet set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (!set ||
+            !SetupDiOpenDeviceInfoW(set.get(), InstanceId(number).c_str(), nullptr, 0, &device)) {
+            if (number == 0) {
+                return Fail("SetupDiOpenDeviceInfoW");
+            }
+            continue;
+        }
+        if (!SetupDiRemoveDevice(set.get(), &device)) {
+            return Fail("SetupDiRemoveDevice");
+        }
     }
     return 0;
 }
@@ -186,6 +254,17 @@ int Storm(unsigned long cycles) {
         if (const int status = Unplug()) {
             return status;
         }
+    }
+    return 0;
+}
+
+int SendControl(DWORD code) {
+    UniqueScmHandle scm(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueScmHandle service(
+        scm ? OpenServiceW(scm.get(), L"HingeflowService", SERVICE_USER_DEFINED_CONTROL) : nullptr);
+    SERVICE_STATUS status{};
+    if (!service || !ControlService(service.get(), code, &status)) {
+        return Fail("ControlService");
     }
     return 0;
 }
@@ -206,8 +285,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"plug-as" && argc == 3 &&
         (std::wstring(argv[2]) == L"builtin" || std::wstring(argv[2]) == L"attached")) {
-        return Plug(0, true,
+        return Plug(0, true, 0,
                     std::wstring(argv[2]) == L"builtin" ? Container::BuiltIn : Container::Attached);
+    }
+    if (command == L"plug" && argc == 5 && std::wstring(argv[3]) == L"dock") {
+        return Plug(static_cast<DWORD>(number(2)), true, static_cast<DWORD>(number(4)));
     }
     if (command == L"unplug" && argc == 2) {
         return Unplug();
@@ -215,7 +297,11 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"storm" && argc == 3) {
         return Storm(number(2));
     }
-    std::fprintf(stderr, "usage: test_keyboard_plug setup | plug [delay-ms [no-usb]] | "
-                         "plug-as builtin|attached | unplug | storm cycles\n");
+    if (command == L"control" && argc == 3) {
+        return SendControl(static_cast<DWORD>(number(2)));
+    }
+    std::fprintf(stderr,
+                 "usage: test_keyboard_plug setup | plug [delay-ms [no-usb | dock count]] | "
+                 "plug-as builtin|attached | unplug | storm cycles | control code\n");
     return 2;
 }

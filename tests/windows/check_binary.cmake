@@ -9,7 +9,8 @@
 # - it is stripped: no debug section, only the link to EXE.debug beside it, which holds them;
 # - it is at most MAX_SIZE bytes.
 cmake_minimum_required(VERSION 3.25)
-set(allowed ADVAPI32.dll KERNEL32.dll msvcrt.dll ntdll.dll SETUPAPI.dll USER32.dll)
+set(allowed ADVAPI32.dll KERNEL32.dll msvcrt.dll ntdll.dll POWRPROF.dll SETUPAPI.dll
+  USER32.dll)
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")

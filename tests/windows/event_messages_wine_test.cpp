@@ -17,6 +17,8 @@ static_assert(HINGEFLOW_CATEGORY_SERVICE == event_message::kCategoryService);
 static_assert(HINGEFLOW_CATEGORY_DIAGNOSTIC_LOG == event_message::kCategoryDiagnosticLog);
 static_assert(HINGEFLOW_EVENT_CONTROL_HANDLER_FAILED == event_message::kControlHandlerFailed);
 static_assert(HINGEFLOW_EVENT_LOG_PATH_REFUSED == event_message::kLogPathRefused);
+static_assert(HINGEFLOW_EVENT_CANNOT_WATCH_DEVICES == event_message::kCannotWatchDevices);
+static_assert(HINGEFLOW_EVENT_DEVICES_WATCHED_IN_PART == event_message::kDevicesWatchedInPart);
 
 // The build puts hingeflow.exe beside the test programs.
 std::wstring ExecutableBesideThisOne() {
@@ -47,6 +49,15 @@ TEST(EventMessagesOnWine, EveryEventAndCategoryRendersFromTheExecutable) {
          L"The diagnostic log is not written: HingeflowServiceLogPath names "
          L"C:\\ProgramData\\hingeflow\\hingeflow.log, which was refused (the folder is writable "
          L"by users).\r\n"},
+        {event_message::kCannotWatchDevices,
+         {L"HingeflowService", L"Windows refused every device notification registration", L"5"},
+         L"The service HingeflowService cannot watch devices: Windows refused every device "
+         L"notification registration (error 5). It has stopped, so that its recovery actions can "
+         L"start it again.\r\n"},
+        {event_message::kDevicesWatchedInPart,
+         {L"HingeflowService", L"keyboards, mice", L"8"},
+         L"The service HingeflowService does not watch every kind of device: Windows refused to "
+         L"notify it of keyboards, mice (error 8). It goes on with the others.\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);

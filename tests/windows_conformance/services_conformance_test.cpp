@@ -178,6 +178,7 @@ TEST_F(ServicesConformance, OptionalConfigurationIsReadBackAsSet) {
     SERVICE_FAILURE_ACTIONSW failureInfo{86400, nullptr, nullptr, 2, actions};
     WCHAR privileges[] = L"SeChangeNotifyPrivilege\0";
     SERVICE_REQUIRED_PRIVILEGES_INFOW privilegesInfo{privileges};
+    SERVICE_FAILURE_ACTIONS_FLAG flagInfo{TRUE};
 
     const struct {
         const char* level;
@@ -218,6 +219,14 @@ TEST_F(ServicesConformance, OptionalConfigurationIsReadBackAsSet) {
              EXPECT_EQ(list[std::wcslen(list) + 1], 0) << "the list has one name";
          },
          false, false},
+        {"failure actions on errors", SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flagInfo,
+         SERVICE_CHANGE_CONFIG, sizeof(SERVICE_FAILURE_ACTIONS_FLAG),
+         [](const BYTE* buffer) {
+             EXPECT_EQ(reinterpret_cast<const SERVICE_FAILURE_ACTIONS_FLAG*>(buffer)
+                           ->fFailureActionsOnNonCrashFailures,
+                       TRUE);
+         },
+         false, false},
     };
     std::string wineDifferences;
     for (const auto& c : cases) {
@@ -243,7 +252,7 @@ TEST_F(ServicesConformance, OptionalConfigurationIsReadBackAsSet) {
         }
         EXPECT_TRUE(changed) << "error " << changeError;
         EXPECT_EQ(sizeError, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        ASSERT_GT(needed, c.recordSize);
+        ASSERT_GE(needed, c.recordSize);
 
         alignas(8) BYTE buffer[4096];
         ASSERT_LE(needed, sizeof buffer);
