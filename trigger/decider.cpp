@@ -129,11 +129,12 @@ void Decider::Run() noexcept {
                 return;
             }
             // Settled once no event has come for the settle time; each one starts it again.
+            const ULONGLONG burstStart = GetTickCount64();
             DWORD woken = kWoken;
-            while (woken == kWoken) {
+            while (woken == kWoken && GetTickCount64() - burstStart < kLongestSettleMs) {
                 woken = WaitForMultipleObjects(2, waits, FALSE, kSettleTimeMs);
             }
-            if (woken != WAIT_TIMEOUT) {
+            if (woken != WAIT_TIMEOUT && woken != kWoken) {
                 return;
             }
             Pending taken;

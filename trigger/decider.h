@@ -14,6 +14,10 @@
 // of each other: events closer than this are decided together. Microsoft asks for the indicator
 // to follow a new stable state within 200 ms, the census included.
 constexpr DWORD kSettleTimeMs = 100;
+// A device that never falls quiet (a loose connector, a driver in a reset loop) must not put off
+// every decision: a burst is decided this long after its first event at the latest, and what
+// follows is decided with the next one.
+constexpr ULONGLONG kLongestSettleMs = 2000;
 // A forced switch passes through 10 only when no switch of this service passed through 10, or
 // changed the value, this long before: one docking, however many devices it brings, toggles
 // Windows' mode once, and a memory stick plugged in minutes later still re-asserts laptop mode.

@@ -559,6 +559,32 @@ TEST_F(TriggerServiceTest, ABurstIsDecidedOnceAndEndsAsEachEventInTurnWould) {
     }
 }
 
+// A device that never falls quiet is decided all the same, at the longest settle time.
+TEST_F(TriggerServiceTest, AnEndlessBurstIsStillDecided) {
+    sim::AddHidKeyboard();
+    SetSlate(0);
+    int posted = 1;
+    sim::SetTimedWaitHook([&](DWORD, int, const std::vector<HANDLE>&) {
+        if (posted < 50) {
+            ++posted;
+            service.OnDeviceEvent(DBT_DEVICEARRIVAL, UsbEvent());
+        }
+    });
+    const std::uint64_t start = sim::VirtualTimeMs();
+    service.OnDeviceEvent(DBT_DEVICEARRIVAL, UsbEvent());
+    ASSERT_TRUE(service.WaitUntilDecided());
+    sim::SetTimedWaitHook(nullptr);
+    const Lines messages = log->Messages();
+    const auto first = std::find_if(messages.begin(), messages.end(), [](const std::string& line) {
+        return line.rfind("deciding ", 0) == 0;
+    });
+    ASSERT_NE(first, messages.end()) << ::testing::PrintToString(messages);
+    EXPECT_EQ(*first, "deciding " + std::to_string(kLongestSettleMs / kSettleTimeMs + 1) +
+                          " events at once")
+        << "decided at " << sim::VirtualTimeMs() - start;
+    EXPECT_EQ(Writes(), Values({1}));
+}
+
 // A docking, however many devices it brings, toggles Windows' mode once; a memory stick plugged
 // in 5 s later re-asserts laptop mode as ever.
 TEST_F(TriggerServiceTest, AForcedSwitchPassesThrough10OnlyAfterFiveQuietSeconds) {
