@@ -19,8 +19,8 @@ FENCE = re.compile(r"^\s{0,3}(```|~~~)")
 EXTERNAL = re.compile(r"^[a-zA-Z][a-zA-Z0-9+.-]*:")
 
 
-def prose_lines(text):
-    """The lines outside fenced code, with inline code spans blanked out."""
+def outside_fences(text):
+    """The lines outside fenced code blocks."""
     fenced = None
     for line in text.splitlines():
         fence = FENCE.match(line)
@@ -29,9 +29,14 @@ def prose_lines(text):
                 fenced = fence.group(1)
             elif fence.group(1) == fenced:
                 fenced = None
-            continue
-        if fenced is None:
-            yield re.sub(r"(`+)(.+?)\1", lambda m: " " * len(m.group(0)), line)
+        elif fenced is None:
+            yield line
+
+
+def prose_lines(text):
+    """The lines outside fenced code, with inline code spans blanked out."""
+    for line in outside_fences(text):
+        yield re.sub(r"(`+)(.+?)\1", lambda m: " " * len(m.group(0)), line)
 
 
 def slug(heading):
@@ -46,16 +51,8 @@ def anchors(path):
     found = set()
     with open(path, encoding="utf-8") as f:
         text = f.read()
-    fenced = None
-    for line in text.splitlines():
-        fence = FENCE.match(line)
-        if fence:
-            if fenced is None:
-                fenced = fence.group(1)
-            elif fence.group(1) == fenced:
-                fenced = None
-            continue
-        match = HEADING.match(line) if fenced is None else None
+    for line in outside_fences(text):
+        match = HEADING.match(line)
         if match:
             base = slug(match.group(2))
             count = seen.get(base, 0)

@@ -29,13 +29,8 @@ external_only() {
 # since: the messages after line $SEEN of the log.
 since() { log_messages "$log" | tail -n +$((SEEN + 1)); }
 # wait_for N LINE: until LINE has been logged N times since line $SEEN (15 s at most).
-wait_for() {
-  local deadline=$((SECONDS + 15))
-  until [ "$(since | grep -cxF "$2" || true)" -ge "$1" ]; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+logged() { [ "$(since | grep -cxF "$2" || true)" -ge "$1" ]; }
+wait_for() { eventually 15 logged "$@"; }
 # plug_as MODE CONTAINER: plugs the keyboard placed in CONTAINER with the mode set to MODE, waits
 # until its keyboard interface has arrived, and leaves SEEN at the line before.
 plug_as() {

@@ -41,14 +41,12 @@ decided() {
 # "VALUE|MESSAGES", the slate-mode value and the messages since the action, and ACT_MS to the
 # time from the action's start until the decision was seen.
 act() {
-  local events=$1 seen start deadline=$((SECONDS + 15))
+  local events=$1 seen start
   shift
   seen=$(log_messages "$log" | wc -l)
   start=$(now_ms)
   test_keyboard "$@"
-  until decided "$seen" "$events" || [ "$SECONDS" -ge "$deadline" ]; do
-    sleep 0.02
-  done
+  POLL_S=0.02 eventually 15 decided "$seen" "$events" || true
   ACT_MS=$(($(now_ms) - start))
   EVENT="$(slate_mode)|$(messages_since "$seen")"
 }
@@ -182,12 +180,11 @@ stormed=$(now_ms)
 # Each cycle brings its two USB events for certain (its keyboard's may not have come up before
 # the unplug); the last decision follows them all.
 usb_events() { messages_since "$1" | grep -cE '^V:DBT_DEVICE(ARRIVAL|REMOVECOMPLETE)$' || true; }
-deadline=$((SECONDS + 30))
-until { [ "$(usb_events "$seen")" -eq $((2 * cycles)) ] &&
-  decided "$seen" "$(messages_since "$seen" | grep -cE '^V:DBT_DEVICE' || true)"; } ||
-  [ "$SECONDS" -ge "$deadline" ]; do
-  sleep 0.02
-done
+storm_decided() {
+  [ "$(usb_events "$seen")" -eq $((2 * cycles)) ] &&
+    decided "$seen" "$(messages_since "$seen" | grep -cE '^V:DBT_DEVICE' || true)"
+}
+POLL_S=0.02 eventually 30 storm_decided || true
 last_write=$(now_ms)
 counts=$(summary "$seen")
 echo "       storm $((stormed - start)) ms, last unplug to last write $((last_write - stormed)) ms," \
@@ -213,11 +210,8 @@ seen=$(log_messages "$log" | wc -l)
 (cd "$(dirname "$TEST_KEYBOARD")" && wine ./test_keyboard_plug.exe storm "$cycles") \
   </dev/null >/dev/null 2>&1 &
 burst=$!
-deadline=$((SECONDS + 10))
-until [ "$(messages_since "$seen" | grep -cE '^V:DBT_DEVICE' || true)" -gt 0 ] ||
-  [ "$SECONDS" -ge "$deadline" ]; do
-  sleep 0.01
-done
+burst_begun() { [ "$(messages_since "$seen" | grep -cE '^V:DBT_DEVICE' || true)" -gt 0 ]; }
+POLL_S=0.01 eventually 10 burst_begun || true
 start=$(now_ms)
 # A launch of net.exe that failed without a word, about once in 1,000 under load, is tried once
 # more, as net_start does.
@@ -225,9 +219,8 @@ for attempt in 1 2; do
   wine net stop HingeflowService </dev/null >"$PREFIX/stdout.log" 2>"$PREFIX/stderr.log" && break
   [ ! -s "$PREFIX/stdout.log" ] && [ ! -s "$PREFIX/stderr.log" ] || break
 done
-until [ "$(service_state HingeflowService)" = 1 ] || [ $(($(now_ms) - start)) -gt 10000 ]; do
-  sleep 0.02
-done
+stopped() { [ "$(service_state HingeflowService)" = 1 ]; }
+POLL_S=0.02 eventually 10 stopped || true
 stop_ms=$(($(now_ms) - start))
 echo "       net stop to STOPPED $stop_ms ms, during a burst"
 wait "$burst" || true
