@@ -265,6 +265,23 @@ std::string Describe(HANDLE handle) {
     return object->token ? "token" : object->path;
 }
 
+// A file or folder the host opened, as an object a handle can stand for. A link opened as
+// itself is the reparse point Windows would show in its place.
+Object Opened(int fd, int flags, DWORD access, const std::string& path, bool asLink, bool folder) {
+    if ((flags & O_NONBLOCK) != 0) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    Object object;
+    object.fd = fd;
+    object.access = access;
+    object.path = path;
+    if (asLink) {
+        object.linkAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
+                                (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    }
+    return object;
+}
+
 HANDLE Register(Object object) {
     State& s = TheState();
     const std::uintptr_t handle = s.nextHandle;
@@ -557,17 +574,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     if (fd < 0) {
         return Fail(ErrorFromErrno(errno, path), INVALID_HANDLE_VALUE);
     }
-    if ((flags & O_NONBLOCK) != 0) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    }
-    Object object;
-    object.fd = fd;
-    object.access = dwDesiredAccess;
-    object.path = path;
-    if (asLink) {
-        object.linkAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
-                                (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    }
+    Object object = Opened(fd, flags, dwDesiredAccess, path, asLink, folder);
     std::lock_guard<std::recursive_mutex> lock(sim::core::Mutex());
     // Refused by a handle already open, the file is left as it was: nothing truncated.
     if (const DWORD refused = ShareOpen(fd, dwDesiredAccess, dwShareMode, object.sharing)) {
@@ -984,17 +991,7 @@ NTSTATUS NtCreateFile(HANDLE* FileHandle, ACCESS_MASK DesiredAccess,
     if (fd < 0) {
         return StatusOfErrno(openError);
     }
-    if ((flags & O_NONBLOCK) != 0) {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    }
-    Object object;
-    object.fd = fd;
-    object.access = DesiredAccess;
-    object.path = path;
-    if (asLink) {
-        object.linkAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
-                                (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
-    }
+    Object object = Opened(fd, flags, DesiredAccess, path, asLink, folder);
     Lock lock(sim::core::Mutex());
     if (ShareOpen(fd, DesiredAccess, ShareAccess, object.sharing) != ERROR_SUCCESS) {
         close(fd);
