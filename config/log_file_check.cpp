@@ -161,7 +161,10 @@ bool CheckAccessList(PACL dacl, const char* what, bool folder, TrustedAccounts& 
         return Malformed(check, what);
     }
     auto* start = reinterpret_cast<BYTE*>(dacl);
-    const std::size_t aclSize = dacl->AclSize;
+    // From the call, not the header: a descriptor may place its list at any offset, where the
+    // header cannot be read as a structure.
+    const std::size_t aclSize =
+        static_cast<std::size_t>(size.AclBytesInUse) + static_cast<std::size_t>(size.AclBytesFree);
     for (DWORD i = 0; i < size.AceCount; ++i) {
         LPVOID entry = nullptr;
         ACE_HEADER header = {};

@@ -7,6 +7,7 @@
 #include "platform/sim/control.h"
 #include "platform/sim/security_control.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -106,8 +107,13 @@ std::optional<Bytes> Descriptor(FuzzedDataProvider& in, const std::string& path,
     return owner;
 }
 
-// Whether a SID EqualSid could find among the trusted, whatever bytes follow it.
-bool MayBeTrusted(const std::optional<Bytes>& owner, bool userIsOwn) {
+// Whether a SID EqualSid could find among the trusted, whatever bytes follow it. A SID shorter
+// than its count claims is held as the simulator holds it, made up with zeros.
+bool MayBeTrusted(std::optional<Bytes> owner, bool userIsOwn) {
+    if (owner) {
+        const std::size_t claimed = 8 + 4 * std::size_t{owner->size() > 1 ? (*owner)[1] : BYTE{0}};
+        owner->resize(std::max(owner->size(), claimed), 0);
+    }
     for (std::size_t i = 0; owner && i < sizeof kSids / sizeof kSids[0]; ++i) {
         const bool trusted = i < kTrustedSids || (i == kUserSid && userIsOwn);
         if (trusted && owner->size() >= kSids[i].size() &&
