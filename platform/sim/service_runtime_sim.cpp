@@ -433,20 +433,31 @@ HDEVNOTIFY RegisterDeviceNotificationW(HANDLE hRecipient, LPVOID NotificationFil
     return record.handle;
 }
 
-BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle) {
-    if (const DWORD fault =
-            sim::core::Enter("UnregisterDeviceNotification", 0, "%#llx", Bits(Handle))) {
+namespace {
+
+// Either kind of notification ends alike: a live registration once, anything else refused.
+template <typename Record, typename Handle>
+BOOL Unregister(const char* op, std::vector<Record> Runtime::*records, Handle handle,
+                sim::HandleKind kind) {
+    if (const DWORD fault = sim::core::Enter(op, 0, "%#llx", Bits(handle))) {
         return Fail(fault, FALSE);
     }
     Lock lock(sim::core::Mutex());
-    for (sim::DeviceNotificationRecord& record : Rt().notifications) {
-        if (record.live && record.handle == Handle) {
+    for (Record& record : Rt().*records) {
+        if (record.live && record.handle == handle) {
             record.live = false;
-            sim::core::HandleClosed(sim::HandleKind::DeviceNotification);
+            sim::core::HandleClosed(kind);
             return TRUE;
         }
     }
     return Fail(ERROR_INVALID_HANDLE, FALSE);
+}
+
+} // namespace
+
+BOOL UnregisterDeviceNotification(HDEVNOTIFY Handle) {
+    return Unregister("UnregisterDeviceNotification", &Runtime::notifications, Handle,
+                      sim::HandleKind::DeviceNotification);
 }
 
 // --- Power ----------------------------------------------------------------------------------
@@ -514,19 +525,8 @@ HPOWERNOTIFY RegisterPowerSettingNotification(HANDLE hRecipient, LPCGUID PowerSe
 }
 
 BOOL UnregisterPowerSettingNotification(HPOWERNOTIFY Handle) {
-    if (const DWORD fault =
-            sim::core::Enter("UnregisterPowerSettingNotification", 0, "%#llx", Bits(Handle))) {
-        return Fail(fault, FALSE);
-    }
-    Lock lock(sim::core::Mutex());
-    for (sim::PowerNotificationRecord& record : Rt().powerNotifications) {
-        if (record.live && record.handle == Handle) {
-            record.live = false;
-            sim::core::HandleClosed(sim::HandleKind::PowerNotification);
-            return TRUE;
-        }
-    }
-    return Fail(ERROR_INVALID_HANDLE, FALSE);
+    return Unregister("UnregisterPowerSettingNotification", &Runtime::powerNotifications, Handle,
+                      sim::HandleKind::PowerNotification);
 }
 
 NTSTATUS CallNtPowerInformation(POWER_INFORMATION_LEVEL InformationLevel, PVOID InputBuffer,
